@@ -1,0 +1,191 @@
+#pragma once
+// The operator's main window: connect/disconnect, the polling loop that is the
+// program's only scheduler, one temperature panel per channel, and the data log.
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPoint>
+#include <QPushButton>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class TOEMPort;
+class TOEMData;
+class TComPort;
+class TComLed;
+class TDiagramm;
+class TOptions;
+class TComment;
+class TCalibration;
+class TAnalog;
+class TCalibNr;
+class TSetAveraging;
+class TDevList;
+class TStatusWindow;
+class TMain;
+
+// Program-wide objects, created once at start-up in this order and alive until
+// the program ends (null until created; tests create only what they need).
+extern TMain* Main;
+extern TOEMData* OEMData;
+extern TStatusWindow* StatusWindow;
+extern TDevList* DevList;
+extern TDiagramm* Diagramm;
+extern TOptions* Options;
+extern TCalibration* Calibration;
+extern TAnalog* Analog;
+extern TCalibNr* CalibNr;
+extern TComment* Comment;
+extern TSetAveraging* SetAveraging;
+
+// Message boxes go through one hook so that tests can answer them. The
+// default shows a QMessageBox (at `at` when given, in screen coordinates).
+enum class TMsgKind { mkInformation, mkWarningYesNo, mkError };
+enum class TMsgResult { mrOk, mrYes, mrNo };
+using TMessageBoxHook =
+    std::function<TMsgResult(TMsgKind kind, const QString& text, const QPoint* at)>;
+extern TMessageBoxHook MessageBoxHook;
+TMsgResult ShowMessageBox(TMsgKind kind, const QString& text, const QPoint* at = nullptr);
+
+// The application's standard error display: a message box with the error's
+// text, after which the program goes on.
+void ShowApplicationError(const std::exception& e);
+// Runs fn and shows any escaping exception with ShowApplicationError. Every
+// user-triggered handler is wrapped in it, so errors never unwind through Qt.
+void GuardedCall(const std::function<void()>& fn);
+
+// What the main window needs of its serial port besides the byte exchange the
+// bus object uses. The shipped program adapts ComPort1; tests inject a port
+// backed by the in-process bus simulator. Implementations call
+// OnAfterOpen/OnAfterClose when the port actually opened or closed.
+class TMainPort {
+ public:
+  virtual ~TMainPort() = default;
+  virtual TOEMPort& Io() = 0;
+  virtual void Open() = 0;
+  virtual void Close() = 0;
+  virtual bool Connected() = 0;
+  virtual void ClearBuffers(bool input, bool output) = 0;
+  std::function<void()> OnAfterOpen;
+  std::function<void()> OnAfterClose;
+};
+
+// One channel's reading: a framed box whose caption names the channel and a
+// red value text below it.
+class TTempPanel : public QGroupBox {
+  Q_OBJECT
+ public:
+  TTempPanel(QWidget* owner, uint32_t captionColor, const QString& caption);
+  void ShowValue(double x);
+  // Called when the popup menu is requested on the panel or its label.
+  std::function<void(TTempPanel* panel, const QPoint& globalPos)> OnPopup;
+  QLabel* ValueLabel;
+  uint32_t CaptionColor;
+
+ protected:
+  void contextMenuEvent(QContextMenuEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+};
+
+// The small window shown while the bus is scanned.
+class TStatusWindow : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TStatusWindow(QWidget* parent = nullptr);
+  QLabel* Label1;
+};
+
+class TMain : public QWidget {
+  Q_OBJECT
+ public:
+  // port: null for the shipped program (uses ComPort1); tests pass their own.
+  explicit TMain(QWidget* parent = nullptr, std::unique_ptr<TMainPort> port = nullptr);
+  ~TMain() override;
+
+  // Controls (design positions in the constructor).
+  QWidget* Panel6;
+  QPushButton* Button3;  // "Device List"
+  QPushButton* Button6;  // "Diagram"
+  QPushButton* Button4;  // "Options"
+  QPushButton* Button5;  // "Start Logging" / "Stop Logging"
+  QGroupBox* GroupBox1;  // "Connection"
+  TComLed* ComLed1;
+  QPushButton* ConnectButton;
+  QPushButton* Button2;  // "PortSettings"
+
+  // Device command menu on every panel, items in menu order; PopupComponent is
+  // the panel it was last opened on.
+  QMenu* PopupMenu1;
+  QAction* OnePointCalibration1;
+  QAction* ResetCalibration1;
+  QAction* SetAnalogOutput1;
+  QAction* SelectCalibration1;
+  QAction* SetAveraging1;
+  QWidget* PopupComponent = nullptr;
+
+  std::vector<TTempPanel*> Panels;
+  TComPort* ComPort1 = nullptr;  // null when a test port was injected
+
+  // State.
+  bool PortOpen = false;
+  bool Logging = false;
+  QString LogFileName;
+  double LastLogTime = 0.0;
+  bool NewValueInPass = false;
+
+  // Handlers.
+  void FormCreate();
+  void FormClose();
+  void ConnectButtonClick();
+  void ComPort1AfterOpen();
+  void ComPort1AfterClose();
+  void Button2Click();
+  void Button3Click();  // defined with the device command menu
+  void Button4Click();
+  void Button5Click();
+  void Button6Click();
+  void SaveDialog1CanClose(bool& canClose);
+  void OnePointCalibration1Click();
+  void ResetCalibration1Click();
+  void SetAnalogOutput1Click();
+  void SelectCalibration1Click();
+  void SetAveraging1Click();
+
+  void BuildPanels();
+  void DoMainLoop();
+  // Appends one complete line to LogFileName; on failure stops logging and
+  // reports the file. Returns whether the line was written.
+  bool WriteLogLine();
+  // The text of one log line at date-time `now`, CR LF included.
+  std::string FormatLogLine(double now);
+
+  // The file chosen in the save dialog; SaveDialogPrompt asks for it (returns
+  // false on Cancel). Tests replace the prompt.
+  QString SaveDialog1FileName;
+  std::function<bool(QString& fileName)> SaveDialogPrompt;
+  // Runs the save dialog with its can-close check; true when it ended with OK.
+  bool ExecuteSaveDialog1();
+
+  TMainPort& Port() { return *port_; }
+  // Upper bound of close attempts when the port refuses to close.
+  static constexpr int MaxCloseAttempts = 10;
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  // Closes the port, retrying a bounded number of times; shows the last error
+  // and returns false when it stays open.
+  bool ClosePortBounded();
+  void SetClientSize(int width, int height);
+  void OpenPopup(TTempPanel* panel, const QPoint& globalPos);
+
+  std::unique_ptr<TMainPort> port_;
+  std::unique_ptr<TOEMData> ownedBus_;
+};
