@@ -33,7 +33,10 @@ class TVirtualClock : public TClock {
   void Advance(int64_t ms) { ms_ += ms; }
   int64_t SleepCalls() const { return sleepCalls_; }
   int64_t SleptMs() const { return sleptMs_; }
-  void ResetCounters() { sleepCalls_ = 0; sleptMs_ = 0; }
+  void ResetCounters() {
+    sleepCalls_ = 0;
+    sleptMs_ = 0;
+  }
 
  private:
   double start_;

@@ -12,11 +12,16 @@ struct TFormatSettings {
   // the date, h hh n nn s ss z zzz for the time, ampm for a 12-hour clock.
   std::string ShortDateFormat = "mm/dd/yyyy";
   std::string LongTimeFormat = "hh:nn:ss";
+  std::string TimeAMString = "AM";
+  std::string TimePMString = "PM";
+
+  // The long time format without its seconds.
+  std::string ShortTimeFormat() const;
 
   // From the process locale (LC_TIME D_FMT/T_FMT, LC_NUMERIC RADIXCHAR).
   static TFormatSettings FromLocale();
   // Fixed settings for tests: a German-like and a US-like user.
-  static TFormatSettings GermanLike();   // ',' dd.mm.yyyy hh:nn:ss
+  static TFormatSettings GermanLike();     // ',' dd.mm.yyyy hh:nn:ss
   static TFormatSettings EnglishUSLike();  // '.' mm/dd/yyyy hh:nn:ss
   // Translate a strftime pattern ("%d.%m.%Y", "%H:%M:%S") to our notation.
   static std::string FromStrftime(const std::string& pattern, bool isTime);

@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "common/ChannelColors.h"
+#include "common/QxClock.h"
+#include "common/QxDateTime.h"
+#include "common/QxFormat.h"
+
+TEST(DateTime, EpochAndKnownDates) {
+  EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
+  EXPECT_EQ(EncodeDate(1970, 1, 1), 25569.0);
+  EXPECT_EQ(EncodeDate(2000, 2, 29), 36585.0);
+  EXPECT_DOUBLE_EQ(EncodeTime(12, 0, 0, 0), 0.5);
+  const auto p = DecodeDateTime(EncodeDateTime(2026, 12, 8, 14, 3, 7, 123));
+  EXPECT_EQ(p.Year, 2026);
+  EXPECT_EQ(p.Month, 12);
+  EXPECT_EQ(p.Day, 8);
+  EXPECT_EQ(p.Hour, 14);
+  EXPECT_EQ(p.Minute, 3);
+  EXPECT_EQ(p.Second, 7);
+  EXPECT_EQ(p.MSec, 123);
+}
+
+TEST(DateTime, RoundsToMillisecondAcrossMidnight) {
+  const double almost = EncodeDate(2026, 12, 31) + (MSecsPerDay - 0.4) / MSecsPerDay;
+  const auto p = DecodeDateTime(almost);
+  EXPECT_EQ(p.Year, 2027);
+  EXPECT_EQ(p.Month, 1);
+  EXPECT_EQ(p.Day, 1);
+  EXPECT_EQ(p.Hour, 0);
+  EXPECT_EQ(p.MSec, 0);
+}
+
+TEST(DateTime, NonFiniteGivesBaseDate) {
+  for (double v : {double(NAN), double(INFINITY), -double(INFINITY), 1e300}) {
+    const auto p = DecodeDateTime(v);
+    EXPECT_EQ(p.Year, 1899);
+    EXPECT_EQ(p.Day, 30);
+  }
+}
+
+TEST(DateTime, SystemNowIsPlausible) {
+  const double now = SystemNow();
+  EXPECT_GT(now, EncodeDate(2020, 1, 1));
+  EXPECT_LT(now, EncodeDate(2200, 1, 1));
+}
+
+TEST(Clock, VirtualClockAdvancesOnSleep) {
+  TVirtualClock vc(EncodeDate(2026, 1, 1));
+  TScopedClock scope(&vc);
+  const double t0 = Clock().Now();
+  Clock().Sleep(50);
+  Clock().Sleep(2);
+  EXPECT_EQ(vc.SleepCalls(), 2);
+  EXPECT_EQ(vc.SleptMs(), 52);
+  EXPECT_EQ(Clock().TickMs(), 52);
+  EXPECT_NEAR((Clock().Now() - t0) * MSecsPerDay, 52.0, 1e-3);
+}
+
+TEST(FormatDateTime, SpecifiersAndMinuteAfterHour) {
+  const auto g = TFormatSettings::GermanLike();
+  const double dt = EncodeDateTime(2026, 12, 8, 10, 44, 7, 0);
+  EXPECT_EQ(FormatDateTime("dd.mm.yy hh.MM.ss", dt, g), "08.12.26 10.44.07");
+  EXPECT_EQ(FormatDateTime("dd.mm.yyyy", dt, g), "08.12.2026");
+  EXPECT_EQ(FormatDateTime("hh:nn:ss", dt, g), "10:44:07");
+  // m right after a month stays month; after an hour with only non-letters between it is minutes.
+  EXPECT_EQ(FormatDateTime("h:m", dt, g), "10:44");
+  EXPECT_EQ(FormatDateTime("m/d/yyyy", dt, g), "12.8.2026");  // '/' is the date separator
+  EXPECT_EQ(FormatDateTime("hh \"h\" mm", dt, g), "10 h 44");
+  EXPECT_EQ(FormatDateTime("hh:nn:ss.zzz", EncodeDateTime(2026, 1, 2, 3, 4, 5, 7), g),
+            "03:04:05.007");
+}
+
+TEST(FormatDateTime, MillisecondRoundingCarriesIntoSeconds) {
+  const auto g = TFormatSettings::GermanLike();
+  const double dt = EncodeDateTime(2026, 12, 8, 10, 44, 7, 0) + 999.6 / MSecsPerDay;
+  EXPECT_EQ(FormatDateTime("hh.MM.ss", dt, g), "10.44.08");
+}
+
+TEST(FormatDateTime, TwelveHourClock) {
+  const auto us = TFormatSettings::EnglishUSLike();
+  EXPECT_EQ(FormatDateTime(us.LongTimeFormat, EncodeTime(14, 3, 7, 0), us), "02:03:07 PM");
+  EXPECT_EQ(FormatDateTime(us.LongTimeFormat, EncodeTime(0, 3, 7, 0), us), "12:03:07 AM");
+}
+
+TEST(FormatSettings, StrftimeTranslation) {
+  EXPECT_EQ(TFormatSettings::FromStrftime("%d.%m.%Y", false), "dd.mm.yyyy");
+  EXPECT_EQ(TFormatSettings::FromStrftime("%m/%d/%y", false), "mm/dd/yy");
+  EXPECT_EQ(TFormatSettings::FromStrftime("%H:%M:%S", true), "hh:nn:ss");
+  EXPECT_EQ(TFormatSettings::FromStrftime("%I:%M:%S %p", true), "hh:nn:ss ampm");
+  EXPECT_EQ(TFormatSettings::FromStrftime("%T", true), "hh:nn:ss");
+}
+
+TEST(StrToFloat, LocaleSeparatorOnly) {
+  const auto g = TFormatSettings::GermanLike();
+  const auto us = TFormatSettings::EnglishUSLike();
+  double v = 0;
+  EXPECT_TRUE(TryStrToFloat("2,5", v, g));
+  EXPECT_EQ(v, 2.5);
+  EXPECT_FALSE(TryStrToFloat("2.5", v, g));
+  EXPECT_TRUE(TryStrToFloat("2.5", v, us));
+  EXPECT_FALSE(TryStrToFloat("0,0", v, us));
+  EXPECT_TRUE(TryStrToFloat(" -12,75 ", v, g));
+  EXPECT_EQ(v, -12.75);
+  EXPECT_TRUE(TryStrToFloat("1e3", v, us));
+  EXPECT_EQ(v, 1000.0);
+  for (const char* bad : {"", " ", "abc", "1.2.3", "1e", "--1", "1 2", ",", "1e999", "nan"})
+    EXPECT_FALSE(TryStrToFloat(bad, v, us)) << bad;
+}
+
+TEST(StrToInt, DecimalHexAndOverflow) {
+  int v = 0;
+  EXPECT_TRUE(TryStrToInt("-505", v));
+  EXPECT_EQ(v, -505);
+  EXPECT_TRUE(TryStrToInt("$FF", v));
+  EXPECT_EQ(v, 255);
+  EXPECT_FALSE(TryStrToInt("2147483648", v));
+  EXPECT_FALSE(TryStrToInt("12a", v));
+  EXPECT_FALSE(TryStrToInt("", v));
+  EXPECT_FALSE(TryStrToInt("99999999999999999999999", v));
+}
+
+TEST(FloatFormats, FixedWithPrecisionAndWidth) {
+  const auto g = TFormatSettings::GermanLike();
+  const auto us = TFormatSettings::EnglishUSLike();
+  EXPECT_EQ(FloatToStrFixed(23.456, 6, 2, us), "23.46");
+  EXPECT_EQ(FloatToStrFixed(-50.5, 6, 2, g), "-50,50");
+  EXPECT_EQ(FloatToStrFixed(300, 6, 2, us), "300.00");
+  EXPECT_EQ(FloatToStrFixed(0, 6, 2, us), "0.00");
+  EXPECT_EQ(FloatToStrFixed(1e7, 6, 2, us).find('E') != std::string::npos, true);
+  EXPECT_EQ(FormatFixedWidth(23.45, 7, 2, g), "  23,45");
+  EXPECT_EQ(FormatFixedWidth(-1000.5, 7, 2, us), "-1000.50");
+  EXPECT_EQ(FormatFixedWidth(899.99, 7, 2, us), " 899.99");
+  EXPECT_EQ(FormatFixedWidth(-1.2, 7, 2, us), "  -1.20");
+}
+
+TEST(ChannelColors, TableEnds) {
+  EXPECT_EQ(ChannelColors[0], 0x000000u);
+  EXPECT_EQ(ChannelColors[1], 0xFF0000u);
+  EXPECT_EQ(ChannelColors[19], 0x000040u);
+  EXPECT_EQ(ChannelColors[31], 0xC0C0C0u);
+}
