@@ -1,0 +1,174 @@
+#pragma once
+// Line series: point storage with extremes, drawing as connected segments
+// with optional point markers.
+#include <QColor>
+#include <QLine>
+#include <functional>
+#include <vector>
+
+#include "diagram/plot/sgr_def.h"
+
+class Tsp_XYLine;
+
+enum TPointKind {
+  ptRectangle,
+  ptEllipse,
+  ptDiamond,
+  ptCross,
+  ptCustom,
+  ptTriangle,
+  ptDownTriangle
+};
+
+// Point marker: a fill brush plus shape, size and outline.
+class Tsp_PointAttr {
+ public:
+  Tsp_PointAttr() = default;
+  Tsp_PointAttr(const Tsp_PointAttr&) = delete;
+  Tsp_PointAttr& operator=(const Tsp_PointAttr&) = delete;
+
+  TPointKind Kind() const { return kind_; }
+  void SetKind(TPointKind k);
+  // Sizes are kept as halves: an even size reads back as the next odd one.
+  int HSize() const { return 2 * h_ + 1; }
+  void SetHSize(int s);
+  int VSize() const { return 2 * v_ + 1; }
+  void SetVSize(int s);
+  int HalfH() const { return h_; }
+  int HalfV() const { return v_; }
+  bool Visible() const { return visible_; }
+  void SetVisible(bool v);
+  int BorderWidth() const { return borderWidth_; }
+  void SetBorderWidth(int w);
+  TColor BorderColor() const { return borderColor_; }
+  void SetBorderColor(TColor c);
+  // Brush of the marker's interior.
+  TColor Color() const { return color_; }
+  void SetColor(TColor c);
+  Qt::BrushStyle BrushStyle() const { return brushStyle_; }
+  void SetBrushStyle(Qt::BrushStyle s);
+
+  // Copies kind, visibility, sizes and brush (not the outline), notifying.
+  void Assign(const Tsp_PointAttr& other);
+  void SetOnChange(std::function<void()> notify) { onChange_ = std::move(notify); }
+
+ private:
+  void Changed();
+  void LimitBorder();
+  TPointKind kind_ = ptRectangle;
+  int h_ = 2, v_ = 2;
+  bool visible_ = false;
+  int borderWidth_ = 1;
+  TColor borderColor_ = clBlack;
+  TColor color_ = clWhite;
+  Qt::BrushStyle brushStyle_ = Qt::SolidPattern;
+  std::function<void()> onChange_;
+};
+
+// Point storage. Points live in a ring so that dropping the oldest one is
+// O(1); per-block Y extremes let drawing reduce a pixel column to its
+// first/min/max/last without visiting every point.
+class Tsp_XYDataSeries : public Tsp_DataSeries {
+  Q_OBJECT
+ public:
+  explicit Tsp_XYDataSeries(QObject* owner = nullptr);
+  ~Tsp_XYDataSeries() override;
+
+  bool Active() const { return active_; }
+  void SetActive(bool a);
+  bool IsActive() const override { return active_; }
+
+  void AddXY(double x, double y);
+  void Delete(int index);
+  // Removes all points at once (one repaint).
+  void Clear();
+  int Count() const { return count_; }
+  double GetX(int index) const;
+  double GetY(int index) const;
+  // Room for points (grows in multiples of 32).
+  int Capacity() const { return cap_; }
+
+  bool GetXMin(double& v) override;
+  bool GetXMax(double& v) override;
+  bool GetYMin(double& v) override;
+  bool GetYMax(double& v) override;
+
+  Tsp_LineAttr& LineAttr() { return lineAttr_; }
+  void SetLineAttr(const Tsp_CustomLineAttr& a);
+
+  // True while the X values never decrease (and none is NaN).
+  bool XSorted() const { return descents_ == 0; }
+  bool HasNaNY() const { return nanY_ > 0; }
+  // Min/max of Y over points [a, b); false if the range is empty.
+  bool RangeMinMaxY(int a, int b, double& mn, double& mx) const;
+
+ protected:
+  virtual void AttrChanged(bool pointAttr);
+  void Store(double x, double y);
+  void NotifyPlot();
+  int Phys(int i) const {
+    int p = head_ + i;
+    return p >= cap_ ? p - cap_ : p;
+  }
+
+  struct TXY {
+    double x, y;
+  };
+  std::vector<TXY> pts_;
+
+ private:
+  void Grow();
+  void RebuildBlocks();
+  void MergeBlock(int phys, double y);
+  void CalcExtremes();
+  void ScanPhysMinMax(int p, int q, double& mn, double& mx) const;
+  static bool InOrder(double a, double b) { return a <= b; }
+
+  bool active_ = true;
+  int head_ = 0, count_ = 0, cap_ = 0;
+  int descents_ = 0;  // pairs of neighbours with decreasing (or NaN) X
+  int nanY_ = 0;
+  // Y extremes per block of 32 and of 1024 physical slots.
+  std::vector<double> bmin0_, bmax0_, bmin1_, bmax1_;
+  bool extValid_ = false;
+  double xMin_ = 0, xMax_ = 0, yMin_ = 0, yMax_ = 0;
+  Tsp_LineAttr lineAttr_;
+};
+
+enum TLineDrawing {
+  ldReduced,      // per pixel column: first, min, max, last (sorted X only)
+  ldEverySegment  // every stored segment as it is
+};
+
+class Tsp_XYLine : public Tsp_XYDataSeries {
+  Q_OBJECT
+ public:
+  explicit Tsp_XYLine(QObject* owner = nullptr);
+  ~Tsp_XYLine() override;
+
+  Tsp_PointAttr& PointAttr() { return pointAttr_; }
+  void SetPointAttr(const Tsp_PointAttr& a) { pointAttr_.Assign(a); }
+  std::function<void(Tsp_XYLine* line, double xv, double yv, int x, int y)> OnDrawCustomPoint;
+
+  // Reduced drawing is used for sorted X; every-segment drawing is kept for
+  // unsorted data and for comparison.
+  TLineDrawing LineDrawing() const { return drawing_; }
+  void SetLineDrawing(TLineDrawing d);
+
+  void Draw() override;
+  virtual void QuickAddXY(double x, double y);
+  void DrawLegendSample(QPainter& canvas, const QRect& r) override;
+
+ protected:
+  void AttrChanged(bool pointAttr) override;
+
+ private:
+  void DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay);
+  void DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay);
+  void DrawLines(QPainter& p, const std::vector<QLine>& lines);
+  void DrawPoint(QPainter& p, int x, int y, double xv, double yv);
+
+  Tsp_PointAttr pointAttr_;
+  TLineDrawing drawing_ = ldReduced;
+  std::vector<QLine> lineBuf_;
+};

@@ -1,0 +1,306 @@
+#pragma once
+// The XY plot control with its four axes, plot markers and the series base.
+#include <QImage>
+#include <QObject>
+#include <QPoint>
+#include <QRect>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "diagram/plot/sgr_scale.h"
+
+class Tsp_XYPlot;
+class Tsp_DataSeries;
+
+enum TZoomPanDir { zpdNone, zpdHorizontal, zpdVertical, zpdBoth };
+enum TBorderStyle {
+  bs_None,
+  bs_Raised,
+  bs_Lowered,
+  bs_Gutter,
+  bs_BlackRect,
+  bs_BoldRect,
+  bs_FocusRect
+};
+enum TDSXAxis { dsxBottom, dsxTop };
+enum TDSYAxis { dsyLeft, dsyRight };
+enum TWhenDraw { dmBeforeSeries, dmAfterSeries };
+
+// Modifier keys, mouse buttons and the double-click flag of a mouse event.
+using TShiftState = unsigned;
+enum : unsigned {
+  ssShift = 1,
+  ssAlt = 2,
+  ssCtrl = 4,
+  ssLeft = 8,
+  ssRight = 16,
+  ssMiddle = 32,
+  ssDouble = 64,
+};
+
+class Tsp_Axis : public Tsp_Scale {
+ public:
+  Tsp_Axis(Tsp_XYPlot* plot, uint32_t flags);
+  ~Tsp_Axis() override;
+
+  Tsp_XYPlot* Plot() const { return plot_; }
+
+  void SetMin(double v);
+  void SetMax(double v);
+  void SetTicksCount(int n);
+  void SetLabelFormat(const std::string& f);
+  int Margin() const { return margin_; }
+  void SetMargin(int m);
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(const std::string& c);
+  bool HasCaption() const { return hasCaption_; }
+  Tsp_LineAttr& GridAttr() { return gridAttr_; }
+  const Tsp_LineAttr& GridAttr() const { return gridAttr_; }
+  void SetLineAttr(const Tsp_CustomLineAttr& a);
+  void SetGridAttr(const Tsp_CustomLineAttr& a);
+
+  void SetInversed(bool v);
+  void SetTicksLines(bool v);
+  void SetNoTicksLabel(bool v);
+  void SetTicksAdjusted(bool v);
+  void SetAutoMin(bool v);
+  void SetAutoMax(bool v);
+  void SetLabelAsDataTime(bool v);
+
+  // Scroll without changing the span; switches automatic ranging off and
+  // forgets the remembered range. Repaints frame and field.
+  void MoveMinMax(double delta);
+
+  // Zoom undo: one remembered range.
+  void SaveRange();
+  void RestoreRange();
+  bool HasSavedRange() const { return saved_; }
+  void ForgetRange() { saved_ = false; }
+
+  // Copies the other axis's settings (not its orientation bits' owner).
+  void Assign(const Tsp_Axis& other);
+
+  std::string TickLabel(int i) const override;
+
+ private:
+  void Invalidate();
+  Tsp_XYPlot* plot_;
+  int margin_ = 4;
+  std::string caption_;
+  bool hasCaption_ = false;
+  Tsp_LineAttr gridAttr_;
+  bool saved_ = false;
+  double savedMin_ = 0, savedMax_ = 0;
+};
+
+// Something drawn on the field besides the series; subclasses draw.
+class Tsp_PlotMarker : public QObject {
+  Q_OBJECT
+ public:
+  explicit Tsp_PlotMarker(QObject* owner = nullptr);
+  ~Tsp_PlotMarker() override;
+  Tsp_XYPlot* Plot() const { return plot_; }
+  void SetPlot(Tsp_XYPlot* p);
+  TDSXAxis XAxis() const { return xAxis_; }
+  void SetXAxis(TDSXAxis a);
+  TDSYAxis YAxis() const { return yAxis_; }
+  void SetYAxis(TDSYAxis a);
+  TWhenDraw WhenDraw() const { return when_; }
+  void SetWhenDraw(TWhenDraw w);
+  bool Visible() const { return visible_; }
+  void SetVisible(bool v);
+  virtual void Draw() = 0;
+
+ private:
+  friend class Tsp_XYPlot;
+  Tsp_XYPlot* plot_ = nullptr;
+  TDSXAxis xAxis_ = dsxBottom;
+  TDSYAxis yAxis_ = dsyLeft;
+  TWhenDraw when_ = dmBeforeSeries;
+  bool visible_ = true;
+};
+
+// A series attached to a plot and to one horizontal and one vertical axis.
+class Tsp_DataSeries : public QObject {
+  Q_OBJECT
+ public:
+  explicit Tsp_DataSeries(QObject* owner = nullptr);
+  ~Tsp_DataSeries() override;
+
+  Tsp_XYPlot* Plot() const { return plot_; }
+  void SetPlot(Tsp_XYPlot* p);
+  TDSXAxis XAxis() const { return xAxis_; }
+  void SetXAxis(TDSXAxis a);
+  TDSYAxis YAxis() const { return yAxis_; }
+  void SetYAxis(TDSYAxis a);
+  const std::string& Legend() const { return legend_; }
+  void SetLegend(const std::string& s);
+  virtual bool IsActive() const { return true; }
+
+  virtual void LegendChanged() {}
+  virtual void Draw() = 0;
+  virtual bool GetXMin(double& v) = 0;
+  virtual bool GetXMax(double& v) = 0;
+  virtual bool GetYMin(double& v) = 0;
+  virtual bool GetYMax(double& v) = 0;
+  virtual void DrawLegendSample(QPainter& canvas, const QRect& r) = 0;
+
+ protected:
+  Tsp_Axis* HAxis() const;
+  Tsp_Axis* VAxis() const;
+
+ private:
+  friend class Tsp_XYPlot;
+  Tsp_XYPlot* plot_ = nullptr;
+  TDSXAxis xAxis_ = dsxBottom;
+  TDSYAxis yAxis_ = dsyLeft;
+  std::string legend_;
+};
+
+class Tsp_XYPlot : public QWidget {
+  Q_OBJECT
+ public:
+  explicit Tsp_XYPlot(QWidget* parent = nullptr);
+  ~Tsp_XYPlot() override;
+
+  Tsp_Axis& LeftAxis() { return *left_; }
+  Tsp_Axis& RightAxis() { return *right_; }
+  Tsp_Axis& BottomAxis() { return *bottom_; }
+  Tsp_Axis& TopAxis() { return *top_; }
+  void SetLeftAxis(const Tsp_Axis& a) { left_->Assign(a); }
+  void SetRightAxis(const Tsp_Axis& a) { right_->Assign(a); }
+  void SetBottomAxis(const Tsp_Axis& a) { bottom_->Assign(a); }
+  void SetTopAxis(const Tsp_Axis& a) { top_->Assign(a); }
+
+  TBorderStyle BorderStyle() const { return borderStyle_; }
+  void SetBorderStyle(TBorderStyle s);
+  TColor FieldColor() const { return fieldColor_; }
+  void SetFieldColor(TColor c);
+  // Background around the field (default: the button-face colour).
+  QColor Color() const;
+  void SetColor(const QColor& c);
+  bool BufferedDisplay() const { return buffered_ && !bitmap_.isNull(); }
+  void SetBufferedDisplay(bool on);
+  TZoomPanDir Zoom() const { return zoom_; }
+  void SetZoom(TZoomPanDir z) { zoom_ = z; }
+  TZoomPanDir Pan() const { return pan_; }
+  void SetPan(TZoomPanDir p) { pan_ = p; }
+  TShiftState ZoomShiftKeys() const { return zoomKeys_ & ~ssLeft; }
+  void SetZoomShiftKeys(TShiftState s) { zoomKeys_ = (s & (ssShift | ssAlt | ssCtrl)) | ssLeft; }
+  TShiftState PanShiftKeys() const { return panKeys_ & ~ssLeft; }
+  void SetPanShiftKeys(TShiftState s) { panKeys_ = (s & (ssShift | ssAlt | ssCtrl)) | ssLeft; }
+  Qt::CursorShape PanCursor() const { return panCursor_; }
+  void SetPanCursor(Qt::CursorShape c) { panCursor_ = c; }
+  bool XCursorOn() const { return xCursorOn_; }
+  void SetXCursorOn(bool on);
+  double XCursorVal() const { return xCursorVal_; }
+  void SetXCursorVal(double v);
+
+  // Callbacks; an unset one is skipped. The plot passes itself or the axis.
+  std::function<void(Tsp_Axis* sender, double& min, double& max, bool& canZoom)> OnAxisZoom;
+  std::function<void(Tsp_Axis* sender, int labelNum, double labelVal, std::string& ls)>
+      OnGetTickLabel;
+  std::function<void(Tsp_XYPlot* sender)> OnFieldDraw;
+  std::function<void(Tsp_XYPlot* sender)> OnDrawEnd;
+  std::function<void(Tsp_XYPlot* sender)> OnDblClick;
+  std::function<void(Tsp_XYPlot* sender, Qt::MouseButton b, TShiftState s, int x, int y)>
+      OnMouseDown;
+  std::function<void(Tsp_XYPlot* sender, TShiftState s, int x, int y)> OnMouseMove;
+  std::function<void(Tsp_XYPlot* sender, Qt::MouseButton b, TShiftState s, int x, int y)> OnMouseUp;
+
+  // Full invalidation and the partial one.
+  void Invalidate();
+  void InvalidateParts(bool layout, bool frame, bool field);
+  // Runs a pending repaint at once (synchronously).
+  void RepaintNow();
+
+  // Draws the whole plot into any painter of the given size (> 9 pixels).
+  void DrawToCanvas(QPainter* canvas, int width, int height);
+  void CopyToClipboard();
+  // The plot as it is drawn, into a new image of the control's size.
+  QImage ToImage();
+
+  void AddSeries(Tsp_DataSeries* s);
+  void RemoveSeries(Tsp_DataSeries* s);
+  void AddMarker(Tsp_PlotMarker* m, TWhenDraw when);
+  void RemoveMarker(Tsp_PlotMarker* m, TWhenDraw when);
+  const std::vector<Tsp_DataSeries*>& SeriesList() const { return series_; }
+  // After a series added/deleted points or changed activity.
+  void SeriesChanged(Tsp_DataSeries* s);
+
+  bool AutoRange(Tsp_Axis* axis);
+  void SaveRanges();
+  void RestoreRanges();
+  void ZoomToRect(const QRect& r, TZoomPanDir dir);
+  void PanBy(const QPoint& current, const QPoint& other, TZoomPanDir dir);
+
+  // Field rectangle: right and bottom exclusive.
+  QRect FieldRect() const { return QRect(fLeft_, fTop_, fRight_ - fLeft_, fBottom_ - fTop_); }
+  int FieldLeft() const { return fLeft_; }
+  int FieldTop() const { return fTop_; }
+  int FieldRight() const { return fRight_; }
+  int FieldBottom() const { return fBottom_; }
+  // Current drawing target while the plot draws; null otherwise.
+  QPainter* Canvas() const { return canvas_; }
+  int DrawWidth() const { return dWidth_; }
+  int DrawHeight() const { return dHeight_; }
+  bool LayoutValid() const { return layoutValid_; }
+  bool FrameValid() const { return frameValid_; }
+  bool FieldValid() const { return fieldValid_; }
+  int MouseState() const { return mouseState_; }
+
+  // Plot-wide layout of the field, run before painting when invalid.
+  void CalcLayout(QPainter& canvas);
+
+ signals:
+  void DblClick();
+
+ protected:
+  void paintEvent(QPaintEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  void changeEvent(QEvent* e) override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
+  void mouseDoubleClickEvent(QMouseEvent* e) override;
+
+ private:
+  friend class Tsp_Axis;
+  friend class Tsp_DataSeries;
+  friend class Tsp_PlotMarker;
+  void DrawFrame(QPainter& p);
+  void DrawField(QPainter& p);
+  void DrawBorder(QPainter& p);
+  void DrawDirect(QPainter& p);
+  void DrawOverlays(QPainter& p);
+  void ZoomAxis(Tsp_Axis& a, int p1, int p2);
+  void CreateBitmap();
+  void AxisDestroyed() {}
+  TShiftState ShiftOf(const QMouseEvent* e, bool dbl) const;
+  QPoint ClampedOther(QPoint p) const;
+  int CursorColumn() const;
+
+  std::unique_ptr<Tsp_Axis> left_, right_, bottom_, top_;
+  TBorderStyle borderStyle_ = bs_None;
+  TColor fieldColor_ = clWhite;
+  bool buffered_ = false;
+  QImage bitmap_;
+  bool layoutValid_ = false, frameValid_ = false, fieldValid_ = false;
+  TZoomPanDir zoom_ = zpdBoth, pan_ = zpdBoth;
+  TShiftState zoomKeys_ = ssShift | ssLeft, panKeys_ = ssCtrl | ssLeft;
+  Qt::CursorShape panCursor_ = Qt::ArrowCursor;
+  bool xCursorOn_ = false;
+  double xCursorVal_ = 0;
+  std::vector<Tsp_DataSeries*> series_;
+  std::vector<Tsp_PlotMarker*> before_, after_;
+  int fLeft_ = 0, fTop_ = 0, fRight_ = 3, fBottom_ = 3;
+  QPainter* canvas_ = nullptr;
+  int dWidth_ = 0, dHeight_ = 0;
+  int mouseState_ = 0;
+  QPoint cur_, other_;
+  bool bandShown_ = false;
+  bool destroying_ = false;
+};
