@@ -54,9 +54,10 @@ const char* const ShortDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"
 const char* const LongDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                 "Thursday", "Friday", "Saturday"};
 
-int DayOfWeek(double dt) {
-  // 1899-12-30 was a Saturday.
-  const long long days = static_cast<long long>(std::floor(dt));
+int DayOfWeek(const TDateTimeParts& p) {
+  // 1899-12-30 was a Saturday. The decoded fields are always in range, even
+  // for values that are not.
+  const long long days = static_cast<long long>(EncodeDate(p.Year, p.Month, p.Day));
   return static_cast<int>(((days + 6) % 7 + 7) % 7);
 }
 
@@ -75,7 +76,7 @@ bool HasAmPm(const std::string& fmt) {
   return false;
 }
 
-void FormatInto(std::string& out, const std::string& fmt, const TDateTimeParts& p, double dt,
+void FormatInto(std::string& out, const std::string& fmt, const TDateTimeParts& p,
                 const TFormatSettings& fs, int depth) {
   const bool twelve = HasAmPm(fmt);
   bool afterHour = false;
@@ -108,11 +109,11 @@ void FormatInto(std::string& out, const std::string& fmt, const TDateTimeParts& 
         else if (n == 2)
           AppendNumber(out, p.Day, 2);
         else if (n == 3)
-          out += ShortDays[DayOfWeek(dt)];
+          out += ShortDays[DayOfWeek(p)];
         else if (n == 4)
-          out += LongDays[DayOfWeek(dt)];
+          out += LongDays[DayOfWeek(p)];
         else if (depth < 2)
-          FormatInto(out, fs.ShortDateFormat, p, dt, fs, depth + 1);
+          FormatInto(out, fs.ShortDateFormat, p, fs, depth + 1);
         break;
       case 'm':
         if (afterHour && n <= 2) {
@@ -152,13 +153,13 @@ void FormatInto(std::string& out, const std::string& fmt, const TDateTimeParts& 
         break;
       case 't':
         if (depth < 2)
-          FormatInto(out, n >= 2 ? fs.LongTimeFormat : fs.ShortTimeFormat(), p, dt, fs, depth + 1);
+          FormatInto(out, n >= 2 ? fs.LongTimeFormat : fs.ShortTimeFormat(), p, fs, depth + 1);
         break;
       case 'c':
         if (depth < 2) {
-          FormatInto(out, fs.ShortDateFormat, p, dt, fs, depth + 1);
+          FormatInto(out, fs.ShortDateFormat, p, fs, depth + 1);
           out += ' ';
-          FormatInto(out, fs.LongTimeFormat, p, dt, fs, depth + 1);
+          FormatInto(out, fs.LongTimeFormat, p, fs, depth + 1);
         }
         n = 1;
         break;
@@ -365,7 +366,7 @@ void LoadFormatSettingsFromLocale() {
 std::string FormatDateTime(const std::string& fmt, double dt, const TFormatSettings& fs) {
   std::string out;
   const TDateTimeParts p = DecodeDateTime(dt);
-  FormatInto(out, fmt, p, std::isfinite(dt) ? dt : 0.0, fs, 0);
+  FormatInto(out, fmt, p, fs, 0);
   return out;
 }
 
