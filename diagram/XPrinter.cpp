@@ -40,8 +40,15 @@ TXPrint::~TXPrint() {
 
 void TXPrint::UsePdfFile(const QString& path, int dotsPerInch) {
   if (printing_) return;
+  // The job settings already made carry over to the file.
+  const int copies = Copies();
+  const TXPrintOrientation orientation = Orientation();
+  const QString title = Title();
   printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
   printer_->setOutputFormat(QPrinter::PdfFormat);
+  printer_->setCopyCount(copies);
+  printer_->setDocName(title);
+  SetOrientation(orientation);
   printer_->setOutputFileName(path);
   printer_->setResolution(dotsPerInch);
   printerCount_ = 1;
