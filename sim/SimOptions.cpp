@@ -274,7 +274,8 @@ Options (each may also be written --name=value):
   --config FILE           read options from FILE: one per line as "name value"
                           (for example "device 5:4:100:Oven"), lines starting
                           with # are comments; options are taken in order with
-                          those on the command line
+                          those on the command line (sim/example.cfg in the
+                          sources is a commented example)
   --help                  show this text
 )";
 }
