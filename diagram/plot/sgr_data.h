@@ -131,6 +131,7 @@ class Tsp_XYDataSeries : public Tsp_DataSeries {
   // Y extremes per block of 32 and of 1024 physical slots.
   std::vector<double> bmin0_, bmax0_, bmin1_, bmax1_;
   bool extValid_ = false;
+  bool hasX_ = false, hasY_ = false;  // a finite X / Y value exists
   double xMin_ = 0, xMax_ = 0, yMin_ = 0, yMax_ = 0;
   Tsp_LineAttr lineAttr_;
 };

@@ -214,6 +214,10 @@ class Tsp_XYPlot : public QWidget {
   // Full invalidation and the partial one.
   void Invalidate();
   void InvalidateParts(bool layout, bool frame, bool field);
+  // Clears validity flags without requesting a repaint.
+  void MarkInvalid(bool layout, bool frame, bool field);
+  // The off-screen image while buffered (null otherwise).
+  QImage* Bitmap() { return BufferedDisplay() ? &bitmap_ : nullptr; }
   // Runs a pending repaint at once (synchronously).
   void RepaintNow();
 
@@ -302,5 +306,7 @@ class Tsp_XYPlot : public QWidget {
   int mouseState_ = 0;
   QPoint cur_, other_;
   bool bandShown_ = false;
+  QColor bgColor_;
+  QImage snapshot_;  // unbuffered picture under the rubber band
   bool destroying_ = false;
 };

@@ -1,0 +1,595 @@
+#include "diagram/plot/sgr_data.h"
+
+#include <QPainter>
+#include <QPolygon>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+
+namespace {
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr int kFar = 16000;
+bool FarOff(const QPoint& p) {
+  return p.x() < -kFar || p.x() > kFar || p.y() < -kFar || p.y() > kFar;
+}
+}  // namespace
+
+// ---- point attributes ----
+
+void Tsp_PointAttr::Changed() {
+  if (onChange_) onChange_();
+}
+void Tsp_PointAttr::LimitBorder() {
+  borderWidth_ = std::min({borderWidth_, h_, v_});
+}
+void Tsp_PointAttr::SetKind(TPointKind k) {
+  if (k == kind_) return;
+  kind_ = k;
+  Changed();
+}
+void Tsp_PointAttr::SetHSize(int s) {
+  if (s < 0) s = 1;
+  int h = s / 2;
+  if (h == h_) return;
+  h_ = h;
+  LimitBorder();
+  Changed();
+}
+void Tsp_PointAttr::SetVSize(int s) {
+  if (s < 0) s = 1;
+  int v = s / 2;
+  if (v == v_) return;
+  v_ = v;
+  LimitBorder();
+  Changed();
+}
+void Tsp_PointAttr::SetVisible(bool v) {
+  if (v == visible_) return;
+  visible_ = v;
+  Changed();
+}
+void Tsp_PointAttr::SetBorderWidth(int w) {
+  if (w < 0) w = 1;
+  w = std::min({w, h_, v_});
+  if (w == borderWidth_) return;
+  borderWidth_ = w;
+  Changed();
+}
+void Tsp_PointAttr::SetBorderColor(TColor c) {
+  if (c == borderColor_) return;
+  borderColor_ = c;
+  Changed();
+}
+void Tsp_PointAttr::SetColor(TColor c) {
+  if (c == color_) return;
+  color_ = c;
+  Changed();
+}
+void Tsp_PointAttr::SetBrushStyle(Qt::BrushStyle s) {
+  if (s == brushStyle_) return;
+  brushStyle_ = s;
+  Changed();
+}
+void Tsp_PointAttr::Assign(const Tsp_PointAttr& o) {
+  kind_ = o.kind_;
+  visible_ = o.visible_;
+  h_ = o.h_;
+  v_ = o.v_;
+  color_ = o.color_;
+  brushStyle_ = o.brushStyle_;
+  LimitBorder();
+  Changed();
+}
+
+// ---- storage ----
+
+Tsp_XYDataSeries::Tsp_XYDataSeries(QObject* owner) : Tsp_DataSeries(owner) {
+  lineAttr_.SetOnChange([this] { AttrChanged(false); });
+}
+
+Tsp_XYDataSeries::~Tsp_XYDataSeries() {
+  lineAttr_.SetOnChange(nullptr);
+  SetPlot(nullptr);
+}
+
+void Tsp_XYDataSeries::SetActive(bool a) {
+  if (a == active_) return;
+  active_ = a;
+  if (Plot()) Plot()->SeriesChanged(this);
+}
+
+void Tsp_XYDataSeries::SetLineAttr(const Tsp_CustomLineAttr& a) {
+  if (lineAttr_.SameAs(a)) return;
+  lineAttr_.Assign(a);
+  AttrChanged(false);
+}
+
+void Tsp_XYDataSeries::AttrChanged(bool) {
+  if (Plot() && active_) Plot()->InvalidateParts(false, false, true);
+}
+
+void Tsp_XYDataSeries::Grow() {
+  // Room grows in multiples of 32 points, by half of what it has, so that
+  // appending stays cheap at hundreds of thousands of points.
+  long long extra = std::max(32LL, ((static_cast<long long>(cap_) / 2 + 31) / 32) * 32);
+  long long ncap = cap_ + extra;
+  if (ncap > std::numeric_limits<int>::max() / 2) throw std::bad_alloc();
+  std::vector<TXY> n(static_cast<size_t>(ncap));
+  for (int i = 0; i < count_; ++i) n[i] = pts_[Phys(i)];
+  pts_.swap(n);
+  cap_ = static_cast<int>(ncap);
+  head_ = 0;
+  bmin0_.assign((cap_ + 31) / 32, kInf);
+  bmax0_.assign((cap_ + 31) / 32, -kInf);
+  bmin1_.assign((cap_ + 1023) / 1024, kInf);
+  bmax1_.assign((cap_ + 1023) / 1024, -kInf);
+  RebuildBlocks();
+}
+
+void Tsp_XYDataSeries::RebuildBlocks() {
+  std::fill(bmin0_.begin(), bmin0_.end(), kInf);
+  std::fill(bmax0_.begin(), bmax0_.end(), -kInf);
+  std::fill(bmin1_.begin(), bmin1_.end(), kInf);
+  std::fill(bmax1_.begin(), bmax1_.end(), -kInf);
+  for (int i = 0; i < count_; ++i) {
+    int p = Phys(i);
+    double y = pts_[p].y;
+    if (y < bmin0_[p >> 5]) bmin0_[p >> 5] = y;
+    if (y > bmax0_[p >> 5]) bmax0_[p >> 5] = y;
+    if (y < bmin1_[p >> 10]) bmin1_[p >> 10] = y;
+    if (y > bmax1_[p >> 10]) bmax1_[p >> 10] = y;
+  }
+}
+
+// Slots are written in ring order, so the first slot of a block starts the
+// block afresh; a block that still holds older live points at that moment
+// also holds the ring's head and is never used whole until the head passes.
+void Tsp_XYDataSeries::MergeBlock(int p, double y) {
+  int b0 = p >> 5, b1 = p >> 10;
+  if ((p & 31) == 0) {
+    bmin0_[b0] = kInf;
+    bmax0_[b0] = -kInf;
+  }
+  if ((p & 1023) == 0) {
+    bmin1_[b1] = kInf;
+    bmax1_[b1] = -kInf;
+  }
+  if (y < bmin0_[b0]) bmin0_[b0] = y;
+  if (y > bmax0_[b0]) bmax0_[b0] = y;
+  if (y < bmin1_[b1]) bmin1_[b1] = y;
+  if (y > bmax1_[b1]) bmax1_[b1] = y;
+}
+
+void Tsp_XYDataSeries::Store(double x, double y) {
+  if (count_ == cap_) Grow();
+  if (count_ == 0) {
+    extValid_ = true;
+    hasX_ = hasY_ = false;
+  } else if (!InOrder(pts_[Phys(count_ - 1)].x, x)) {
+    ++descents_;
+  }
+  if (std::isnan(y)) ++nanY_;
+  int p = Phys(count_);
+  pts_[p] = {x, y};
+  MergeBlock(p, y);
+  if (extValid_) {
+    if (std::isfinite(x)) {
+      if (!hasX_) {
+        xMin_ = xMax_ = x;
+        hasX_ = true;
+      } else if (x < xMin_) {
+        xMin_ = x;
+      } else if (x > xMax_) {
+        xMax_ = x;
+      }
+    }
+    if (std::isfinite(y)) {
+      if (!hasY_) {
+        yMin_ = yMax_ = y;
+        hasY_ = true;
+      } else if (y < yMin_) {
+        yMin_ = y;
+      } else if (y > yMax_) {
+        yMax_ = y;
+      }
+    }
+  }
+  ++count_;
+}
+
+void Tsp_XYDataSeries::NotifyPlot() {
+  Tsp_XYPlot* pl = Plot();
+  if (!pl) return;
+  if (active_) pl->SeriesChanged(this);
+  pl->RepaintNow();
+}
+
+void Tsp_XYDataSeries::AddXY(double x, double y) {
+  Store(x, y);
+  NotifyPlot();
+}
+
+void Tsp_XYDataSeries::Delete(int index) {
+  if (index < 0 || index >= count_) return;
+  extValid_ = false;
+  auto descAt = [&](int i) {
+    return i >= 0 && i + 1 < count_ && !InOrder(GetX(i), GetX(i + 1)) ? 1 : 0;
+  };
+  int before = descAt(index - 1) + descAt(index);
+  int after = index > 0 && index + 1 < count_ && !InOrder(GetX(index - 1), GetX(index + 1)) ? 1 : 0;
+  if (std::isnan(GetY(index))) --nanY_;
+  descents_ += after - before;
+  if (index == 0) {
+    // Dropping the oldest point only moves the start.
+    head_ = Phys(1);
+    --count_;
+  } else {
+    for (int i = index; i + 1 < count_; ++i) pts_[Phys(i)] = pts_[Phys(i + 1)];
+    --count_;
+    RebuildBlocks();
+  }
+  if (count_ == 0) {
+    head_ = 0;
+    descents_ = 0;
+    nanY_ = 0;
+  }
+  NotifyPlot();
+}
+
+void Tsp_XYDataSeries::Clear() {
+  if (count_ == 0) return;
+  count_ = 0;
+  head_ = 0;
+  descents_ = 0;
+  nanY_ = 0;
+  extValid_ = false;
+  NotifyPlot();
+}
+
+double Tsp_XYDataSeries::GetX(int index) const {
+  if (index < 0 || index >= count_) return 0;
+  return pts_[Phys(index)].x;
+}
+
+double Tsp_XYDataSeries::GetY(int index) const {
+  if (index < 0 || index >= count_) return 0;
+  return pts_[Phys(index)].y;
+}
+
+void Tsp_XYDataSeries::CalcExtremes() {
+  hasX_ = hasY_ = false;
+  for (int i = 0; i < count_; ++i) {
+    const TXY& t = pts_[Phys(i)];
+    if (std::isfinite(t.x)) {
+      if (!hasX_) {
+        xMin_ = xMax_ = t.x;
+        hasX_ = true;
+      } else if (t.x < xMin_) {
+        xMin_ = t.x;
+      } else if (t.x > xMax_) {
+        xMax_ = t.x;
+      }
+    }
+    if (std::isfinite(t.y)) {
+      if (!hasY_) {
+        yMin_ = yMax_ = t.y;
+        hasY_ = true;
+      } else if (t.y < yMin_) {
+        yMin_ = t.y;
+      } else if (t.y > yMax_) {
+        yMax_ = t.y;
+      }
+    }
+  }
+  extValid_ = true;
+}
+
+bool Tsp_XYDataSeries::GetXMin(double& v) {
+  if (count_ == 0) return false;
+  if (!extValid_) CalcExtremes();
+  if (hasX_) v = xMin_;
+  return hasX_;
+}
+bool Tsp_XYDataSeries::GetXMax(double& v) {
+  if (count_ == 0) return false;
+  if (!extValid_) CalcExtremes();
+  if (hasX_) v = xMax_;
+  return hasX_;
+}
+bool Tsp_XYDataSeries::GetYMin(double& v) {
+  if (count_ == 0) return false;
+  if (!extValid_) CalcExtremes();
+  if (hasY_) v = yMin_;
+  return hasY_;
+}
+bool Tsp_XYDataSeries::GetYMax(double& v) {
+  if (count_ == 0) return false;
+  if (!extValid_) CalcExtremes();
+  if (hasY_) v = yMax_;
+  return hasY_;
+}
+
+void Tsp_XYDataSeries::ScanPhysMinMax(int p, int q, double& mn, double& mx) const {
+  auto one = [&](double y) {
+    if (y < mn) mn = y;
+    if (y > mx) mx = y;
+  };
+  while (p < q && (p & 31)) one(pts_[p++].y);
+  while (p + 32 <= q) {
+    if ((p & 1023) == 0 && p + 1024 <= q) {
+      mn = std::min(mn, bmin1_[p >> 10]);
+      mx = std::max(mx, bmax1_[p >> 10]);
+      p += 1024;
+    } else {
+      mn = std::min(mn, bmin0_[p >> 5]);
+      mx = std::max(mx, bmax0_[p >> 5]);
+      p += 32;
+    }
+  }
+  while (p < q) one(pts_[p++].y);
+}
+
+bool Tsp_XYDataSeries::RangeMinMaxY(int a, int b, double& mn, double& mx) const {
+  a = std::max(a, 0);
+  b = std::min(b, count_);
+  if (a >= b) return false;
+  mn = kInf;
+  mx = -kInf;
+  int p0 = Phys(a), len = b - a;
+  if (p0 + len <= cap_) {
+    ScanPhysMinMax(p0, p0 + len, mn, mx);
+  } else {
+    ScanPhysMinMax(p0, cap_, mn, mx);
+    ScanPhysMinMax(0, p0 + len - cap_, mn, mx);
+  }
+  return mn <= mx;
+}
+
+// ---- line ----
+
+Tsp_XYLine::Tsp_XYLine(QObject* owner) : Tsp_XYDataSeries(owner) {
+  pointAttr_.SetOnChange([this] { AttrChanged(true); });
+}
+
+Tsp_XYLine::~Tsp_XYLine() {
+  pointAttr_.SetOnChange(nullptr);
+}
+
+void Tsp_XYLine::AttrChanged(bool pointAttr) {
+  Tsp_XYDataSeries::AttrChanged(pointAttr);
+}
+
+void Tsp_XYLine::SetLineDrawing(TLineDrawing d) {
+  if (d == drawing_) return;
+  drawing_ = d;
+  AttrChanged(false);
+}
+
+void Tsp_XYLine::DrawLines(QPainter& p, const std::vector<QLine>& lines) {
+  if (lines.empty()) return;
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  p.setPen(LineAttr().Pen());
+  p.setBrush(Qt::NoBrush);
+  p.drawLines(lines.data(), static_cast<int>(lines.size()));
+}
+
+void Tsp_XYLine::DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
+  lineBuf_.clear();
+  const int n = Count();
+  auto nanAt = [&](int i) {
+    const TXY& t = pts_[Phys(i)];
+    return std::isnan(t.x) || std::isnan(t.y);
+  };
+  QPoint prev(ax.ValueToPixel(GetX(0)), ay.ValueToPixel(GetY(0)));
+  bool prevNaN = nanAt(0);
+  for (int i = 1; i < n; ++i) {
+    const TXY& t = pts_[Phys(i)];
+    QPoint cur(ax.ValueToPixel(t.x), ay.ValueToPixel(t.y));
+    bool curNaN = nanAt(i);
+    // A point without a value is a gap, not a jump to the edge.
+    if (!prevNaN && !curNaN && !(FarOff(prev) && FarOff(cur))) lineBuf_.emplace_back(prev, cur);
+    prev = cur;
+    prevNaN = curNaN;
+  }
+  DrawLines(p, lineBuf_);
+}
+
+// Every stored segment whose ends share a pixel column is vertical, so a
+// column is fully described by its first, lowest, highest and last point.
+// The columns are found by searching the sorted X values with the same
+// value-to-pixel mapping the exact drawing uses, so the bins match it.
+void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
+  lineBuf_.clear();
+  Tsp_XYPlot* pl = Plot();
+  const int n = Count();
+  const bool inc = ax.PixelsPerUnit() >= 0;
+  const int lo = pl->FieldLeft() - 3, hi = pl->FieldRight() + 3;
+  auto px = [&](int i) { return ax.ValueToPixel(pts_[Phys(i)].x); };
+  auto py = [&](int i) { return ay.ValueToPixel(pts_[Phys(i)].y); };
+  auto before = [&](int c) { return inc ? c < lo : c > hi; };
+  auto beyond = [&](int c) { return inc ? c > hi : c < lo; };
+  // First point not before the visible columns.
+  int a = 0, b = n;
+  while (a < b) {
+    int m = a + (b - a) / 2;
+    if (before(px(m)))
+      a = m + 1;
+    else
+      b = m;
+  }
+  auto add = [&](const QPoint& s, const QPoint& e) {
+    if (!(FarOff(s) && FarOff(e))) lineBuf_.emplace_back(s, e);
+  };
+  QPoint prev;
+  bool havePrev = false;
+  if (a > 0) {
+    prev = QPoint(px(a - 1), py(a - 1));
+    havePrev = true;
+  }
+  int i = a;
+  while (i < n) {
+    const int c = px(i);
+    if (beyond(c)) {
+      if (havePrev) add(prev, QPoint(c, py(i)));
+      break;
+    }
+    // Gallop to the end of this column.
+    int l = i, h = n, step = 1;
+    for (;;) {
+      int k = l + step;
+      if (k >= n) break;
+      if (px(k) != c) {
+        h = k;
+        break;
+      }
+      l = k;
+      step *= 2;
+    }
+    while (h - l > 1) {
+      int m = l + (h - l) / 2;
+      if (px(m) == c)
+        l = m;
+      else
+        h = m;
+    }
+    const int j = h;
+    QPoint first(c, py(i));
+    if (havePrev) add(prev, first);
+    if (j - i >= 2) {
+      double mn, mx;
+      if (RangeMinMaxY(i, j, mn, mx)) {
+        int y1 = ay.ValueToPixel(mn), y2 = ay.ValueToPixel(mx);
+        if (y1 != y2) add(QPoint(c, y1), QPoint(c, y2));
+      }
+    }
+    prev = QPoint(c, py(j - 1));
+    havePrev = true;
+    i = j;
+  }
+  DrawLines(p, lineBuf_);
+}
+
+void Tsp_XYLine::DrawPoint(QPainter& p, int x, int y, double xv, double yv) {
+  const int h = pointAttr_.HalfH(), v = pointAttr_.HalfV();
+  switch (pointAttr_.Kind()) {
+    case ptCustom:
+      if (OnDrawCustomPoint) OnDrawCustomPoint(this, xv, yv, x, y);
+      break;
+    case ptEllipse:
+      p.drawEllipse(QRect(x - h, y - v, 2 * h, 2 * v));
+      break;
+    case ptDiamond:
+      p.drawPolygon(
+          QPolygon({QPoint(x, y - v), QPoint(x + h, y), QPoint(x, y + v), QPoint(x - h, y)}));
+      break;
+    case ptCross:
+      p.drawLine(x - h, y, x + h, y);
+      p.drawLine(x, y - v, x, y + v);
+      break;
+    case ptTriangle:
+      p.drawPolygon(QPolygon({QPoint(x, y - v), QPoint(x + h, y + v), QPoint(x - h, y + v)}));
+      break;
+    case ptDownTriangle:
+      p.drawPolygon(QPolygon({QPoint(x - h, y - v), QPoint(x + h, y - v), QPoint(x, y + v)}));
+      break;
+    default:
+      p.drawRect(QRect(x - h, y - v, 2 * h, 2 * v));
+      break;
+  }
+}
+
+static void SetMarkerPen(QPainter& p, const Tsp_PointAttr& pa) {
+  QPen pen(ToQColor(pa.BorderColor()));
+  pen.setWidth(pa.BorderWidth());
+  pen.setStyle(Qt::SolidLine);
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  p.setPen(pen);
+  p.setBrush(QBrush(ToQColor(pa.Color()), pa.BrushStyle()));
+}
+
+void Tsp_XYLine::Draw() {
+  Tsp_XYPlot* pl = Plot();
+  const int n = Count();
+  if (!pl || n == 0 || !pl->Canvas()) return;
+  const bool lineOn = LineAttr().Visible() && LineAttr().Style() != psClear && n >= 2;
+  if (!lineOn && !pointAttr_.Visible()) return;
+  Tsp_Axis& ax = *HAxis();
+  Tsp_Axis& ay = *VAxis();
+  double xmin, xmax, ymin, ymax;
+  if (!GetXMin(xmin) || !GetXMax(xmax) || !GetYMin(ymin) || !GetYMax(ymax)) return;
+  if (xmin > ax.Max() || xmax < ax.Min() || ymin > ay.Max() || ymax < ay.Min()) return;
+  QPainter& p = *pl->Canvas();
+  p.save();
+  if (lineOn) {
+    if (drawing_ == ldReduced && XSorted() && !HasNaNY())
+      DrawLineReduced(p, ax, ay);
+    else
+      DrawLineEvery(p, ax, ay);
+  }
+  if (pointAttr_.Visible()) {
+    SetMarkerPen(p, pointAttr_);
+    const QRect field = pl->FieldRect();
+    for (int i = 0; i < n; ++i) {
+      const TXY& t = pts_[Phys(i)];
+      QPoint q(ax.ValueToPixel(t.x), ay.ValueToPixel(t.y));
+      if (std::isnan(t.x) || std::isnan(t.y)) continue;
+      if (field.contains(q)) DrawPoint(p, q.x(), q.y(), t.x, t.y);
+    }
+  }
+  p.restore();
+}
+
+void Tsp_XYLine::QuickAddXY(double x, double y) {
+  Store(x, y);
+  Tsp_XYPlot* pl = Plot();
+  if (!pl || !Active()) return;
+  QImage* bmp = pl->Bitmap();
+  if (!bmp) {
+    // Without the off-screen image there is nothing to draw into outside a
+    // paint; the field is repainted instead.
+    pl->InvalidateParts(false, false, true);
+    return;
+  }
+  Tsp_Axis& ax = *HAxis();
+  Tsp_Axis& ay = *VAxis();
+  const QRect field = pl->FieldRect();
+  QPainter p(bmp);
+  p.setClipRect(field);
+  const int n = Count();
+  const TXY& last = pts_[Phys(n - 1)];
+  QPoint q(ax.ValueToPixel(last.x), ay.ValueToPixel(last.y));
+  if (LineAttr().Visible() && LineAttr().Style() != psClear && n >= 2) {
+    const TXY& pr = pts_[Phys(n - 2)];
+    QPoint o(ax.ValueToPixel(pr.x), ay.ValueToPixel(pr.y));
+    if (field.contains(o) || field.contains(q)) {
+      lineBuf_.assign(1, QLine(o, q));
+      DrawLines(p, lineBuf_);
+    }
+  }
+  if (pointAttr_.Visible() && field.contains(q)) {
+    SetMarkerPen(p, pointAttr_);
+    DrawPoint(p, q.x(), q.y(), last.x, last.y);
+  }
+  p.end();
+  pl->update();
+}
+
+void Tsp_XYLine::DrawLegendSample(QPainter& canvas, const QRect& r) {
+  const bool lineOn = LineAttr().Visible();
+  if (!lineOn && !pointAttr_.Visible()) return;
+  const QPen oldPen = canvas.pen();
+  const QBrush oldBrush = canvas.brush();
+  const int left = r.left(), right = r.left() + r.width();
+  const int y = (r.top() + r.top() + r.height()) / 2;
+  if (lineOn) {
+    canvas.setPen(LineAttr().Pen());
+    canvas.drawLine(left + 1, y, right, y);
+  }
+  if (pointAttr_.Visible()) {
+    SetMarkerPen(canvas, pointAttr_);
+    DrawPoint(canvas, (left + right) / 2, y, 0, 0);
+  }
+  canvas.setPen(oldPen);
+  canvas.setBrush(oldBrush);
+}

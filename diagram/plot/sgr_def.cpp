@@ -1,0 +1,888 @@
+#include "diagram/plot/sgr_def.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPalette>
+#include <algorithm>
+
+// ---- axis ----
+
+Tsp_Axis::Tsp_Axis(Tsp_XYPlot* plot, uint32_t flags) : Tsp_Scale(flags), plot_(plot) {
+  gridAttr_.SetColor(clGray);
+  gridAttr_.SetVisible(false);
+  lineAttr_.SetOnChange([this] { Invalidate(); });
+  gridAttr_.SetOnChange([this] {
+    if (plot_) plot_->InvalidateParts(false, false, true);
+  });
+}
+
+Tsp_Axis::~Tsp_Axis() {
+  lineAttr_.SetOnChange(nullptr);
+  gridAttr_.SetOnChange(nullptr);
+}
+
+void Tsp_Axis::Invalidate() {
+  if (plot_) plot_->Invalidate();
+}
+
+void Tsp_Axis::SetMin(double v) {
+  SetFlag(sfAutoMin, false);
+  saved_ = false;
+  if (v != min_) SetMinMax(max_, v);
+  Invalidate();
+}
+
+void Tsp_Axis::SetMax(double v) {
+  SetFlag(sfAutoMax, false);
+  saved_ = false;
+  if (v != max_) SetMinMax(v, min_);
+  Invalidate();
+}
+
+void Tsp_Axis::SetTicksCount(int n) {
+  n = std::max(0, std::min(MaxTicks, n));
+  if (n != ticksCount_) SetTicksCountRaw(n);
+  Invalidate();
+}
+
+void Tsp_Axis::SetLabelFormat(const std::string& f) {
+  if (f == labelFormat_) return;
+  labelFormat_ = f;
+  Invalidate();
+}
+
+void Tsp_Axis::SetMargin(int m) {
+  if (m == margin_) return;
+  margin_ = m;
+  Invalidate();
+}
+
+void Tsp_Axis::SetCaption(const std::string& c) {
+  if (c == caption_) return;
+  caption_ = c;
+  hasCaption_ =
+      std::any_of(c.begin(), c.end(), [](char ch) { return static_cast<unsigned char>(ch) > 32; });
+  Invalidate();
+}
+
+void Tsp_Axis::SetLineAttr(const Tsp_CustomLineAttr& a) {
+  if (lineAttr_.SameAs(a)) return;
+  lineAttr_.Assign(a);
+  Invalidate();
+}
+
+void Tsp_Axis::SetGridAttr(const Tsp_CustomLineAttr& a) {
+  if (gridAttr_.SameAs(a)) return;
+  gridAttr_.Assign(a);
+  if (plot_) plot_->InvalidateParts(false, false, true);
+}
+
+void Tsp_Axis::SetInversed(bool v) {
+  if (v == Inversed()) return;
+  SetFlag(sfInversed, v);
+  CalcMapping();
+  CalcTicks();
+  Invalidate();
+}
+
+void Tsp_Axis::SetTicksLines(bool v) {
+  if (v == TicksLines()) return;
+  SetFlag(sfNoTicksLines, !v);
+  CalcTicks();
+  Invalidate();
+}
+
+void Tsp_Axis::SetNoTicksLabel(bool v) {
+  if (v == NoTicksLabel()) return;
+  SetFlag(sfNoTicksLabel, v);
+  CalcTicks();
+  Invalidate();
+}
+
+void Tsp_Axis::SetTicksAdjusted(bool v) {
+  if (v == TicksAdjusted()) return;
+  SetFlag(sfNoTicksAdjusted, !v);
+  CalcTicks();
+  Invalidate();
+}
+
+void Tsp_Axis::SetAutoMin(bool v) {
+  if (v == AutoMin()) return;
+  SetFlag(sfAutoMin, v);
+  if (plot_ && plot_->AutoRange(this)) plot_->Invalidate();
+}
+
+void Tsp_Axis::SetAutoMax(bool v) {
+  if (v == AutoMax()) return;
+  SetFlag(sfAutoMax, v);
+  if (plot_ && plot_->AutoRange(this)) plot_->Invalidate();
+}
+
+void Tsp_Axis::SetLabelAsDataTime(bool v) {
+  if (v == LabelAsDataTime()) return;
+  SetFlag(sfLabelAsDateTime, v);
+  Invalidate();
+}
+
+void Tsp_Axis::MoveMinMax(double delta) {
+  ScrollByValue(delta);
+  SetFlag(sfAutoMin | sfAutoMax, false);
+  saved_ = false;
+  if (plot_) plot_->InvalidateParts(false, true, true);
+}
+
+void Tsp_Axis::SaveRange() {
+  if (saved_) return;
+  savedMin_ = min_;
+  savedMax_ = max_;
+  saved_ = true;
+}
+
+void Tsp_Axis::RestoreRange() {
+  if (!saved_) return;
+  SetMinMax(savedMin_, savedMax_);
+  saved_ = false;
+}
+
+void Tsp_Axis::Assign(const Tsp_Axis& o) {
+  // Orientation and side belong to this axis's place in the plot.
+  const uint32_t fixed = sfVertical | sfOpposite;
+  flags_ = (flags_ & fixed) | (o.flags_ & ~fixed);
+  x_ = o.x_;
+  y_ = o.y_;
+  length_ = o.length_;
+  ticksCount_ = o.ticksCount_;
+  labelFormat_ = o.labelFormat_;
+  margin_ = o.margin_;
+  caption_ = o.caption_;
+  hasCaption_ = o.hasCaption_;
+  SetMinMax(o.min_, o.max_);
+  CalcMapping();
+  CalcTicks();
+  lineAttr_.Assign(o.lineAttr_);
+  gridAttr_.Assign(o.gridAttr_);
+  saved_ = false;
+  Invalidate();
+}
+
+std::string Tsp_Axis::TickLabel(int i) const {
+  double v = TickValue(i);
+  std::string s = FormatLabel(v);
+  if (plot_ && plot_->OnGetTickLabel) plot_->OnGetTickLabel(const_cast<Tsp_Axis*>(this), i, v, s);
+  return s;
+}
+
+// ---- markers ----
+
+Tsp_PlotMarker::Tsp_PlotMarker(QObject* owner) : QObject(owner) {}
+Tsp_PlotMarker::~Tsp_PlotMarker() {
+  if (plot_) plot_->RemoveMarker(this, when_);
+}
+void Tsp_PlotMarker::SetPlot(Tsp_XYPlot* p) {
+  if (p == plot_) return;
+  if (plot_) plot_->RemoveMarker(this, when_);
+  plot_ = p;
+  if (plot_) plot_->AddMarker(this, when_);
+}
+void Tsp_PlotMarker::SetXAxis(TDSXAxis a) {
+  xAxis_ = a;
+  if (plot_) plot_->InvalidateParts(false, false, true);
+}
+void Tsp_PlotMarker::SetYAxis(TDSYAxis a) {
+  yAxis_ = a;
+  if (plot_) plot_->InvalidateParts(false, false, true);
+}
+void Tsp_PlotMarker::SetWhenDraw(TWhenDraw w) {
+  if (w == when_) return;
+  Tsp_XYPlot* p = plot_;
+  if (p) p->RemoveMarker(this, when_);
+  when_ = w;
+  if (p) p->AddMarker(this, when_);
+}
+void Tsp_PlotMarker::SetVisible(bool v) {
+  if (v == visible_) return;
+  visible_ = v;
+  if (plot_) plot_->InvalidateParts(false, false, true);
+}
+
+// ---- series base ----
+
+Tsp_DataSeries::Tsp_DataSeries(QObject* owner) : QObject(owner) {}
+Tsp_DataSeries::~Tsp_DataSeries() {
+  if (plot_) plot_->RemoveSeries(this);
+}
+void Tsp_DataSeries::SetPlot(Tsp_XYPlot* p) {
+  if (p == plot_) return;
+  if (plot_) plot_->RemoveSeries(this);
+  plot_ = p;
+  if (plot_) plot_->AddSeries(this);
+}
+void Tsp_DataSeries::SetXAxis(TDSXAxis a) {
+  if (a == xAxis_) return;
+  xAxis_ = a;
+  if (plot_ && IsActive()) plot_->SeriesChanged(this);
+}
+void Tsp_DataSeries::SetYAxis(TDSYAxis a) {
+  if (a == yAxis_) return;
+  yAxis_ = a;
+  if (plot_ && IsActive()) plot_->SeriesChanged(this);
+}
+void Tsp_DataSeries::SetLegend(const std::string& s) {
+  legend_ = s;
+  LegendChanged();
+}
+Tsp_Axis* Tsp_DataSeries::HAxis() const {
+  if (!plot_) return nullptr;
+  return xAxis_ == dsxBottom ? &plot_->BottomAxis() : &plot_->TopAxis();
+}
+Tsp_Axis* Tsp_DataSeries::VAxis() const {
+  if (!plot_) return nullptr;
+  return yAxis_ == dsyLeft ? &plot_->LeftAxis() : &plot_->RightAxis();
+}
+
+// ---- plot ----
+
+Tsp_XYPlot::Tsp_XYPlot(QWidget* parent) : QWidget(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  setAttribute(Qt::WA_NoSystemBackground);
+  resize(180, 120);
+  bgColor_ = palette().color(QPalette::Button);
+  left_ = std::make_unique<Tsp_Axis>(this, sfVertical);
+  right_ =
+      std::make_unique<Tsp_Axis>(this, sfVertical | sfOpposite | sfNoTicksLines | sfNoTicksLabel);
+  bottom_ = std::make_unique<Tsp_Axis>(this, 0);
+  top_ = std::make_unique<Tsp_Axis>(this, sfOpposite | sfNoTicksLines | sfNoTicksLabel);
+  for (Tsp_Axis* a : {left_.get(), right_.get(), bottom_.get(), top_.get()}) {
+    a->SetMinMax(0, 10);
+  }
+  left_->GridAttr().SetVisible(true);
+  bottom_->GridAttr().SetVisible(true);
+  layoutValid_ = frameValid_ = fieldValid_ = false;
+}
+
+Tsp_XYPlot::~Tsp_XYPlot() {
+  destroying_ = true;
+  for (Tsp_DataSeries* s : series_) s->plot_ = nullptr;
+  for (Tsp_PlotMarker* m : before_) m->plot_ = nullptr;
+  for (Tsp_PlotMarker* m : after_) m->plot_ = nullptr;
+  series_.clear();
+  before_.clear();
+  after_.clear();
+}
+
+void Tsp_XYPlot::SetBorderStyle(TBorderStyle s) {
+  if (s == borderStyle_) return;
+  borderStyle_ = s;
+  if (BufferedDisplay()) {
+    frameValid_ = false;
+    fieldValid_ = false;
+  }
+  // The new border shows at once; it is drawn last on every paint anyway.
+  update();
+}
+
+void Tsp_XYPlot::SetFieldColor(TColor c) {
+  if (c == fieldColor_) return;
+  fieldColor_ = c;
+  InvalidateParts(false, false, true);
+}
+
+QColor Tsp_XYPlot::Color() const {
+  return bgColor_;
+}
+void Tsp_XYPlot::SetColor(const QColor& c) {
+  bgColor_ = c;
+  Invalidate();
+}
+
+void Tsp_XYPlot::CreateBitmap() {
+  if (width() > 0 && height() > 0)
+    bitmap_ = QImage(size(), QImage::Format_RGB32);
+  else
+    bitmap_ = QImage();
+}
+
+void Tsp_XYPlot::SetBufferedDisplay(bool on) {
+  buffered_ = on;
+  if (on)
+    CreateBitmap();
+  else
+    bitmap_ = QImage();
+  Invalidate();
+}
+
+void Tsp_XYPlot::SetXCursorOn(bool on) {
+  if (on == xCursorOn_) return;
+  xCursorOn_ = on;
+  update();
+}
+
+void Tsp_XYPlot::SetXCursorVal(double v) {
+  int old = CursorColumn();
+  xCursorVal_ = v;
+  if (xCursorOn_ && CursorColumn() != old) update();
+}
+
+int Tsp_XYPlot::CursorColumn() const {
+  return bottom_->ValueToPixel(xCursorVal_);
+}
+
+void Tsp_XYPlot::Invalidate() {
+  layoutValid_ = frameValid_ = fieldValid_ = false;
+  update();
+}
+
+void Tsp_XYPlot::InvalidateParts(bool layout, bool frame, bool field) {
+  if (layout) layoutValid_ = false;
+  if (frame) frameValid_ = false;
+  if (field) fieldValid_ = false;
+  update();
+}
+
+void Tsp_XYPlot::MarkInvalid(bool layout, bool frame, bool field) {
+  if (layout) layoutValid_ = false;
+  if (frame) frameValid_ = false;
+  if (field) fieldValid_ = false;
+}
+
+void Tsp_XYPlot::RepaintNow() {
+  if (isVisible() && !destroying_) repaint();
+}
+
+void Tsp_XYPlot::CalcLayout(QPainter& canvas) {
+  QFontMetrics fm(font(), canvas.device());
+  const int cw = fm.horizontalAdvance(QLatin1Char('0'));
+  const int ch = fm.height();
+  const int W = dWidth_, H = dHeight_;
+  Tsp_Axis &L = *left_, &R = *right_, &B = *bottom_, &T = *top_;
+  int lr =
+      std::max({L.Extent(cw, ch), B.StartOverhang(cw, ch), T.StartOverhang(cw, ch)}) + L.Margin();
+  int br =
+      std::max({B.Extent(cw, ch), L.StartOverhang(cw, ch), R.StartOverhang(cw, ch)}) + B.Margin();
+  int rr = std::max({R.Extent(cw, ch), B.EndOverhang(cw, ch), T.EndOverhang(cw, ch)}) + R.Margin();
+  int tr = std::max({T.Extent(cw, ch), L.EndOverhang(cw, ch), R.EndOverhang(cw, ch)}) + T.Margin();
+  fLeft_ = lr;
+  fTop_ = tr;
+  fRight_ = W - rr;
+  fBottom_ = H - br;
+  if (fRight_ < fLeft_ + 3) fRight_ = fLeft_ + 3;
+  if (fBottom_ < fTop_ + 3) fBottom_ = fTop_ + 3;
+  L.SetLinePos(fLeft_ - 1, fBottom_ - 1, fBottom_ - fTop_ - 1);
+  R.SetLinePos(fRight_, fBottom_ - 1, fBottom_ - fTop_ - 1);
+  B.SetLinePos(fLeft_, fBottom_, fRight_ - fLeft_ - 1);
+  T.SetLinePos(fLeft_, fTop_ - 1, fRight_ - fLeft_ - 1);
+  layoutValid_ = true;
+}
+
+namespace {
+// Outline of the pixels [l, r) x [t, b).
+void Outline(QPainter& p, int l, int t, int r, int b, const QColor& c) {
+  if (r <= l || b <= t) return;
+  p.fillRect(l, t, r - l, 1, c);
+  p.fillRect(l, b - 1, r - l, 1, c);
+  p.fillRect(l, t, 1, b - t, c);
+  p.fillRect(r - 1, t, 1, b - t, c);
+}
+int VisibleWidth(const Tsp_Axis& a) {
+  return a.LineAttr().Visible() ? a.LineAttr().Width() : 0;
+}
+
+// Horizontal or vertical grid line with the attribute's pen; exact pixels
+// for the common solid one-pixel case.
+void GridLine(QPainter& p, const Tsp_LineAttr& g, int x1, int y1, int x2, int y2) {
+  if (g.Style() == psClear) return;
+  if ((g.Style() == psSolid || g.Style() == psInsideFrame) && g.Width() <= 1) {
+    QColor c = ToQColor(g.Color());
+    if (y1 == y2)
+      p.fillRect(x1, y1, x2 - x1, 1, c);
+    else
+      p.fillRect(x1, y1, 1, y2 - y1, c);
+    return;
+  }
+  QPen pen = g.Pen();
+  pen.setCapStyle(Qt::FlatCap);
+  p.setPen(pen);
+  if (y1 == y2)
+    p.drawLine(QPointF(x1, y1 + 0.5), QPointF(x2, y1 + 0.5));
+  else
+    p.drawLine(QPointF(x1 + 0.5, y1), QPointF(x1 + 0.5, y2));
+}
+}  // namespace
+
+void Tsp_XYPlot::DrawFrame(QPainter& p) {
+  const int W = dWidth_, H = dHeight_;
+  p.save();
+  p.setClipping(false);
+  p.setFont(font());
+  p.fillRect(QRect(QPoint(0, 0), QPoint(W - 1, fTop_ - 1)), bgColor_);
+  p.fillRect(QRect(QPoint(0, fBottom_ + 1), QPoint(W - 1, H - 1)), bgColor_);
+  p.fillRect(QRect(QPoint(0, fTop_), QPoint(fLeft_ - 1, fBottom_)), bgColor_);
+  p.fillRect(QRect(QPoint(fRight_, fTop_), QPoint(W - 1, fBottom_)), bgColor_);
+  p.setBrush(Qt::NoBrush);
+  top_->DrawAxisLine(p, 0, VisibleWidth(*right_));
+  right_->DrawAxisLine(p, VisibleWidth(*bottom_), 0);
+  bottom_->DrawAxisLine(p, VisibleWidth(*left_), 0);
+  left_->DrawAxisLine(p, 0, VisibleWidth(*top_));
+  QPen tickPen(palette().color(QPalette::WindowText));
+  tickPen.setWidth(1);
+  p.setPen(tickPen);
+  for (Tsp_Axis* a : {top_.get(), right_.get(), left_.get(), bottom_.get()}) a->DrawTicks(p);
+  // Captions; a vertical one runs upwards, centred on the field.
+  QFont bold = font();
+  bold.setWeight(QFont::Bold);
+  QFontMetrics fmBold(bold, p.device());
+  const int h8 = fmBold.height();
+  p.setFont(bold);
+  auto drawAt = [&](int x, int y, const std::string& text) {
+    p.drawText(QPoint(x, y + fmBold.ascent()), QString::fromStdString(text));
+  };
+  if (bottom_->HasCaption()) {
+    int tw = fmBold.horizontalAdvance(QString::fromStdString(bottom_->Caption()));
+    drawAt((fLeft_ + fRight_ - tw) / 2, H - bottom_->Margin(), bottom_->Caption());
+  }
+  if (top_->HasCaption()) {
+    int tw = fmBold.horizontalAdvance(QString::fromStdString(top_->Caption()));
+    drawAt((fLeft_ + fRight_ - tw) / 2, top_->Margin() - 1 - h8, top_->Caption());
+  }
+  auto drawUp = [&](int x, const std::string& text) {
+    QString s = QString::fromStdString(text);
+    int tw = fmBold.horizontalAdvance(s);
+    int y = (tw + fTop_ + fBottom_) / 2;
+    p.save();
+    p.translate(x, y);
+    p.rotate(-90);
+    p.drawText(QPoint(0, fmBold.ascent()), s);
+    p.restore();
+  };
+  if (left_->HasCaption()) drawUp(left_->Margin() - 1 - h8, left_->Caption());
+  if (right_->HasCaption()) drawUp(W - right_->Margin(), right_->Caption());
+  p.restore();
+}
+
+void Tsp_XYPlot::DrawBorder(QPainter& p) {
+  const int W = dWidth_, H = dHeight_;
+  const QColor hi = palette().color(QPalette::Light), sh = palette().color(QPalette::Dark);
+  p.save();
+  p.setClipping(false);
+  switch (borderStyle_) {
+    case bs_None:
+      Outline(p, 0, 0, W, H, bgColor_);
+      Outline(p, 1, 1, W - 1, H - 1, bgColor_);
+      break;
+    case bs_Raised:
+    case bs_Lowered: {
+      QColor tl = borderStyle_ == bs_Raised ? hi : sh, br = borderStyle_ == bs_Raised ? sh : hi;
+      p.fillRect(0, 0, W, 1, tl);
+      p.fillRect(0, 0, 1, H, tl);
+      p.fillRect(0, H - 1, W, 1, br);
+      p.fillRect(W - 1, 0, 1, H, br);
+      Outline(p, 1, 1, W - 1, H - 1, bgColor_);
+      break;
+    }
+    case bs_Gutter:
+      Outline(p, 1, 1, W, H, hi);
+      Outline(p, 0, 0, W - 1, H - 1, sh);
+      break;
+    case bs_BlackRect:
+      Outline(p, 0, 0, W, H, Qt::black);
+      Outline(p, 1, 1, W - 1, H - 1, bgColor_);
+      break;
+    case bs_BoldRect:
+      Outline(p, 0, 0, W, H, Qt::black);
+      Outline(p, 1, 1, W - 1, H - 1, Qt::black);
+      break;
+    case bs_FocusRect: {
+      Outline(p, 0, 0, W, H, Qt::white);
+      Outline(p, 1, 1, W - 1, H - 1, Qt::white);
+      QPen dot(Qt::black);
+      dot.setStyle(Qt::DotLine);
+      dot.setWidth(1);
+      p.setPen(dot);
+      p.setBrush(Qt::NoBrush);
+      p.drawRect(0, 0, W - 1, H - 1);
+      p.drawRect(1, 1, W - 3, H - 3);
+      break;
+    }
+  }
+  p.restore();
+}
+
+void Tsp_XYPlot::DrawField(QPainter& p) {
+  p.save();
+  const QRect field = FieldRect();
+  p.setClipRect(field);
+  if (fieldColor_ != clNone) p.fillRect(field, ToQColor(fieldColor_));
+  if (OnFieldDraw) OnFieldDraw(this);
+  for (Tsp_Axis* a : {left_.get(), bottom_.get(), right_.get(), top_.get()}) {
+    const Tsp_LineAttr& g = a->GridAttr();
+    if (!g.Visible() || a->TicksCount() == 0) continue;
+    for (int i = 0; i < a->TicksCount(); ++i) {
+      int t = a->TickPos(i);
+      if (a->IsVertical()) {
+        if (fTop_ < t && t < fBottom_ - 1) GridLine(p, g, fLeft_, t, fRight_, t);
+      } else {
+        if (fLeft_ < t && t < fRight_ - 1) GridLine(p, g, t, fTop_, t, fBottom_);
+      }
+    }
+  }
+  for (Tsp_PlotMarker* m : before_)
+    if (m->Visible()) m->Draw();
+  for (Tsp_DataSeries* s : series_)
+    if (s->IsActive()) s->Draw();
+  for (Tsp_PlotMarker* m : after_)
+    if (m->Visible()) m->Draw();
+  p.restore();
+}
+
+void Tsp_XYPlot::DrawDirect(QPainter& p) {
+  if (!layoutValid_) CalcLayout(p);
+  DrawFrame(p);
+  DrawField(p);
+  if (OnDrawEnd) OnDrawEnd(this);
+  DrawBorder(p);
+}
+
+void Tsp_XYPlot::DrawOverlays(QPainter& p) {
+  p.save();
+  p.setClipping(false);
+  p.setCompositionMode(QPainter::RasterOp_NotSourceXorDestination);
+  p.setBrush(Qt::NoBrush);
+  if (xCursorOn_) {
+    int c = CursorColumn();
+    if (fLeft_ < c && c < fRight_) p.fillRect(c, fTop_ + 1, 1, fBottom_ - fTop_ - 2, Qt::black);
+  }
+  if (bandShown_) {
+    QPen pen(Qt::black);
+    pen.setStyle(Qt::DotLine);
+    pen.setWidth(1);
+    p.setPen(pen);
+    p.drawRect(QRect(cur_, other_).normalized());
+  }
+  p.restore();
+}
+
+void Tsp_XYPlot::paintEvent(QPaintEvent*) {
+  dWidth_ = width();
+  dHeight_ = height();
+  if (buffered_ && bitmap_.size() != size()) {
+    CreateBitmap();
+    layoutValid_ = frameValid_ = fieldValid_ = false;
+  }
+  if (buffered_ && !bitmap_.isNull()) {
+    {
+      QPainter bp(&bitmap_);
+      canvas_ = &bp;
+      if (!layoutValid_) CalcLayout(bp);
+      if (!frameValid_) {
+        DrawFrame(bp);
+        frameValid_ = true;
+      }
+      if (!fieldValid_) {
+        DrawField(bp);
+        fieldValid_ = true;
+      }
+      if (OnDrawEnd) OnDrawEnd(this);
+      DrawBorder(bp);
+      canvas_ = nullptr;
+    }
+    QPainter wp(this);
+    wp.drawImage(0, 0, bitmap_);
+    DrawOverlays(wp);
+    return;
+  }
+  QPainter wp(this);
+  if (mouseState_ == 2 && !snapshot_.isNull()) {
+    // The rubber band moves over the picture taken when it appeared.
+    wp.drawImage(0, 0, snapshot_);
+  } else {
+    canvas_ = &wp;
+    DrawDirect(wp);
+    canvas_ = nullptr;
+  }
+  DrawOverlays(wp);
+}
+
+void Tsp_XYPlot::resizeEvent(QResizeEvent* e) {
+  QWidget::resizeEvent(e);
+  Invalidate();
+}
+
+void Tsp_XYPlot::changeEvent(QEvent* e) {
+  QWidget::changeEvent(e);
+  if (e->type() == QEvent::FontChange) {
+    Invalidate();
+  } else if (e->type() == QEvent::PaletteChange && buffered_) {
+    CreateBitmap();
+    Invalidate();
+    RepaintNow();
+  }
+}
+
+void Tsp_XYPlot::DrawToCanvas(QPainter* canvas, int width, int height) {
+  if (!canvas || width <= 9 || height <= 9) return;
+  QPainter* oldCanvas = canvas_;
+  canvas_ = canvas;
+  dWidth_ = width;
+  dHeight_ = height;
+  layoutValid_ = false;
+  auto restore = [&] {
+    layoutValid_ = false;
+    canvas_ = oldCanvas;
+    dWidth_ = this->width();
+    dHeight_ = this->height();
+  };
+  try {
+    DrawDirect(*canvas);
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+}
+
+QImage Tsp_XYPlot::ToImage() {
+  QImage img(size(), QImage::Format_RGB32);
+  img.fill(Qt::white);
+  QPainter p(&img);
+  DrawToCanvas(&p, width(), height());
+  p.end();
+  return img;
+}
+
+void Tsp_XYPlot::CopyToClipboard() {
+  QImage img = ToImage();
+  if (QClipboard* cb = QGuiApplication::clipboard()) cb->setImage(img);
+}
+
+void Tsp_XYPlot::AddSeries(Tsp_DataSeries* s) {
+  if (!s || std::find(series_.begin(), series_.end(), s) != series_.end()) return;
+  series_.push_back(s);
+  if (s->IsActive()) SeriesChanged(s);
+}
+
+void Tsp_XYPlot::RemoveSeries(Tsp_DataSeries* s) {
+  auto it = std::find(series_.begin(), series_.end(), s);
+  if (it == series_.end()) return;
+  series_.erase(it);
+  if (!destroying_ && s->IsActive()) SeriesChanged(s);
+}
+
+void Tsp_XYPlot::AddMarker(Tsp_PlotMarker* m, TWhenDraw when) {
+  auto& list = when == dmBeforeSeries ? before_ : after_;
+  if (!m || std::find(list.begin(), list.end(), m) != list.end()) return;
+  list.push_back(m);
+  if (m->Visible()) InvalidateParts(false, false, true);
+}
+
+void Tsp_XYPlot::RemoveMarker(Tsp_PlotMarker* m, TWhenDraw when) {
+  auto& list = when == dmBeforeSeries ? before_ : after_;
+  auto it = std::find(list.begin(), list.end(), m);
+  if (it == list.end()) return;
+  list.erase(it);
+  if (!destroying_ && m->Visible()) InvalidateParts(false, false, true);
+}
+
+void Tsp_XYPlot::SeriesChanged(Tsp_DataSeries* s) {
+  bool a = AutoRange(s->HAxis());
+  bool b = AutoRange(s->VAxis());
+  if (a || b)
+    Invalidate();
+  else
+    InvalidateParts(false, false, true);
+}
+
+bool Tsp_XYPlot::AutoRange(Tsp_Axis* axis) {
+  if (!axis || (!axis->AutoMin() && !axis->AutoMax())) return false;
+  const bool vert = axis->IsVertical();
+  bool foundMin = false, foundMax = false;
+  double mn = 0, mx = 0;
+  for (Tsp_DataSeries* s : series_) {
+    if (!s->IsActive() || (vert ? s->VAxis() : s->HAxis()) != axis) continue;
+    double v;
+    if (axis->AutoMin() && (vert ? s->GetYMin(v) : s->GetXMin(v)) && (!foundMin || v < mn)) {
+      mn = v;
+      foundMin = true;
+    }
+    if (axis->AutoMax() && (vert ? s->GetYMax(v) : s->GetXMax(v)) && (!foundMax || v > mx)) {
+      mx = v;
+      foundMax = true;
+    }
+  }
+  if (!foundMin && !foundMax) return false;
+  if (!foundMin) mn = axis->Min();
+  if (!foundMax) mx = axis->Max();
+  double d = (mx - mn) * 0.025;
+  if (foundMin) mn -= d;
+  if (foundMax) mx += d;
+  if (mn != axis->Min() || mx != axis->Max()) axis->SetMinMax(mn, mx);
+  return true;
+}
+
+void Tsp_XYPlot::SaveRanges() {
+  Tsp_Axis* axes[] = {left_.get(), right_.get(), bottom_.get(), top_.get()};
+  if (std::all_of(std::begin(axes), std::end(axes), [](Tsp_Axis* a) { return a->HasSavedRange(); }))
+    return;
+  for (Tsp_Axis* a : axes) a->SaveRange();
+}
+
+void Tsp_XYPlot::RestoreRanges() {
+  Tsp_Axis* axes[] = {left_.get(), right_.get(), bottom_.get(), top_.get()};
+  if (!std::all_of(std::begin(axes), std::end(axes),
+                   [](Tsp_Axis* a) { return a->HasSavedRange(); }))
+    return;
+  for (Tsp_Axis* a : axes) a->RestoreRange();
+  Invalidate();
+}
+
+void Tsp_XYPlot::ZoomAxis(Tsp_Axis& a, int p1, int p2) {
+  double v1 = a.PixelToValue(p1), v2 = a.PixelToValue(p2);
+  double mn = std::min(v1, v2), mx = std::max(v1, v2);
+  bool can = true;
+  if (OnAxisZoom) OnAxisZoom(&a, mn, mx, can);
+  if (can) a.SetMinMax(mn, mx);
+}
+
+void Tsp_XYPlot::ZoomToRect(const QRect& r, TZoomPanDir dir) {
+  if (dir == zpdNone || r.width() <= 2 || r.height() <= 2) return;
+  SaveRanges();
+  const int l = r.left(), rt = r.left() + r.width(), t = r.top(), b = r.top() + r.height();
+  if (dir == zpdHorizontal || dir == zpdBoth) {
+    ZoomAxis(*bottom_, l, rt);
+    ZoomAxis(*top_, l, rt);
+  }
+  if (dir == zpdVertical || dir == zpdBoth) {
+    ZoomAxis(*left_, b, t);
+    ZoomAxis(*right_, b, t);
+  }
+  Invalidate();
+}
+
+void Tsp_XYPlot::PanBy(const QPoint& current, const QPoint& other, TZoomPanDir dir) {
+  SaveRanges();
+  if (current.x() != other.x() && (dir == zpdHorizontal || dir == zpdBoth)) {
+    bottom_->ScrollByPixels(other.x() - current.x());
+    top_->ScrollByPixels(other.x() - current.x());
+    InvalidateParts(false, true, true);
+  }
+  if (current.y() != other.y() && (dir == zpdVertical || dir == zpdBoth)) {
+    left_->ScrollByPixels(other.y() - current.y());
+    right_->ScrollByPixels(other.y() - current.y());
+    InvalidateParts(false, true, true);
+  }
+}
+
+TShiftState Tsp_XYPlot::ShiftOf(const QMouseEvent* e, bool dbl) const {
+  TShiftState s = 0;
+  Qt::KeyboardModifiers m = e->modifiers();
+  if (m & Qt::ShiftModifier) s |= ssShift;
+  if (m & Qt::AltModifier) s |= ssAlt;
+  if (m & Qt::ControlModifier) s |= ssCtrl;
+  Qt::MouseButtons b = e->buttons() | e->button();
+  if (b & Qt::LeftButton) s |= ssLeft;
+  if (b & Qt::RightButton) s |= ssRight;
+  if (b & Qt::MiddleButton) s |= ssMiddle;
+  if (dbl) s |= ssDouble;
+  return s;
+}
+
+QPoint Tsp_XYPlot::ClampedOther(QPoint p) const {
+  if (zoom_ == zpdHorizontal) p.setY(fBottom_);
+  if (zoom_ == zpdVertical) p.setX(fRight_);
+  return p;
+}
+
+void Tsp_XYPlot::mousePressEvent(QMouseEvent* e) {
+  const bool dbl = e->type() == QEvent::MouseButtonDblClick;
+  const TShiftState st = ShiftOf(e, dbl);
+  const QPoint pos = e->position().toPoint();
+  if (e->button() == Qt::LeftButton && mouseState_ == 0) {
+    if (st == zoomKeys_ && zoom_ != zpdNone) {
+      cur_ = pos;
+      if (zoom_ == zpdHorizontal) cur_.setY(fTop_);
+      if (zoom_ == zpdVertical) cur_.setX(fLeft_);
+      mouseState_ = 1;
+    } else if (st == panKeys_ && pan_ != zpdNone) {
+      cur_ = pos;
+      setCursor(panCursor_);
+      mouseState_ = 3;
+    }
+  }
+  if (OnMouseDown) OnMouseDown(this, e->button(), st, pos.x(), pos.y());
+}
+
+void Tsp_XYPlot::mouseMoveEvent(QMouseEvent* e) {
+  const QPoint pos = e->position().toPoint();
+  switch (mouseState_) {
+    case 1:
+      if (std::abs(pos.x() - cur_.x()) <= 3 && std::abs(pos.y() - cur_.y()) <= 3) break;
+      setCursor(Qt::CrossCursor);
+      other_ = ClampedOther(pos);
+      if (!BufferedDisplay()) snapshot_ = ToImage();
+      bandShown_ = true;
+      mouseState_ = 2;
+      update();
+      break;
+    case 2:
+      other_ = ClampedOther(pos);
+      update();
+      break;
+    case 3:
+      if (pos == cur_) break;
+      other_ = cur_;
+      cur_ = pos;
+      PanBy(cur_, other_, pan_);
+      mouseState_ = 4;
+      break;
+    case 4:
+      other_ = cur_;
+      cur_ = pos;
+      PanBy(cur_, other_, pan_);
+      break;
+    default:
+      break;
+  }
+  if (OnMouseMove) OnMouseMove(this, ShiftOf(e, false), pos.x(), pos.y());
+}
+
+void Tsp_XYPlot::mouseReleaseEvent(QMouseEvent* e) {
+  const QPoint pos = e->position().toPoint();
+  if (mouseState_ == 1) {
+    RestoreRanges();
+  } else if (mouseState_ == 2) {
+    bandShown_ = false;
+    snapshot_ = QImage();
+    int x1 = cur_.x(), y1 = cur_.y(), x2 = other_.x(), y2 = other_.y();
+    int l, r, t, b;
+    if (x2 < x1) {
+      l = x2 + 1;
+      r = x1 + 1;
+    } else {
+      l = x1;
+      r = x2;
+    }
+    if (y2 < y1) {
+      t = y2 + 1;
+      b = y1 + 1;
+    } else {
+      t = y1;
+      b = y2;
+    }
+    ZoomToRect(QRect(l, t, r - l, b - t), zoom_);
+    update();
+  }
+  if (mouseState_ != 0) {
+    mouseState_ = 0;
+    unsetCursor();
+  }
+  if (OnMouseUp) OnMouseUp(this, e->button(), ShiftOf(e, false), pos.x(), pos.y());
+}
+
+void Tsp_XYPlot::mouseDoubleClickEvent(QMouseEvent* e) {
+  mousePressEvent(e);
+  emit DblClick();
+  if (OnDblClick) OnDblClick(this);
+}
