@@ -216,7 +216,12 @@ void TDiagramm::AddPoint(int channel, double time, double temperature) {
   line->AddXY(time, temperature);
 
   const double hours = BufferHoursNow();
-  while (line->Count() > 0 && Clock().Now() - hours / 24.0 > line->GetX(0)) line->Delete(0);
+  if (hours <= 0) {
+    // No buffer keeps nothing, also a point stamped in the same millisecond.
+    while (line->Count() > 0) line->Delete(0);
+  } else {
+    while (line->Count() > 0 && Clock().Now() - hours / 24.0 > line->GetX(0)) line->Delete(0);
+  }
 
   Tsp_Axis& bottom = Plot1->BottomAxis();
   bottom.MoveMinMax(Clock().Now() - bottom.Max());

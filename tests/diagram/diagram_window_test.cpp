@@ -122,14 +122,15 @@ TEST_F(DiagramFixture, BufferEdgeCases) {
 
   // Unusable buffer settings fall back to 12 hours instead of keeping
   // everything or dropping everything.
+  int ch = 3;
   for (double h : {NaN, Inf}) {
     hours = h;
-    diag->AddPoint(3, clock.Now() - 11 * Hour, 1);
-    diag->AddPoint(3, clock.Now(), 2);
-    EXPECT_EQ(diag->Line(3)->Count(), 2);
-    diag->AddPoint(3, clock.Now() - 13 * Hour, 3);  // older than 12 h: trimmed at once
-    AdvanceMinutes(1);
-    diag->AddPoint(4, clock.Now(), 0);
+    diag->AddPoint(ch, clock.Now() - 13 * Hour, 1);
+    EXPECT_EQ(diag->Line(ch)->Count(), 0);
+    diag->AddPoint(ch, clock.Now() - 11 * Hour, 1);
+    diag->AddPoint(ch, clock.Now(), 2);
+    EXPECT_EQ(diag->Line(ch)->Count(), 2);
+    ++ch;
   }
   diag->BufferHours = nullptr;
   diag->AddPoint(5, clock.Now() - 11.9 * Hour, 1);
@@ -380,6 +381,7 @@ TEST_F(DiagramFixture, PrintImageScalesSolidImageExactly) {
   TXPrint& xp = diag->XPrint1();
   xp.UsePdfFile(pdf, 600);
   xp.Printer()->setPageSize(QPageSize(QPageSize::A4));
+  xp.SetOrientation(xpoLandscape);
   QImage red(400, 600, QImage::Format_RGB32);  // tall: limited by the height
   red.fill(Qt::red);
   ASSERT_TRUE(diag->XPrintImage(red, 99));
