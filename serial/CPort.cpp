@@ -437,6 +437,10 @@ void TCustomComPort::RemoveFreeNotification(const void* key) {
                     freeNotify_.end());
 }
 
+bool TCustomComPort::EventThreadRunning() const {
+  return thread_ && !thread_->Finished();
+}
+
 bool TCustomComPort::CanApply() const {
   return connected_ && updateCount_ == 0 && !designing_ && !loading_;
 }

@@ -395,6 +395,9 @@ class TCustomComPort {
 
   // Whether the event thread exists (for tests and the lamp).
   bool ThreadCreated() const { return threadCreated_; }
+  // Whether that thread is still running (it ends by itself when the device
+  // vanishes).
+  bool EventThreadRunning() const;
   // The platform device (tests reach their fake through it).
   TComDevice* Device() const { return device_.get(); }
   // Runs the step of the handler sequence for one event, as the window
