@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
-#include <QHBoxLayout>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -11,8 +10,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QSaveFile>
-#include <QScrollArea>
-#include <QScrollBar>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 
@@ -36,45 +34,47 @@ QColor LegendTextColor(const QColor& c) {
 
 }  // namespace
 
-TLegend::TLegend(QWidget* parent) : QWidget(parent) {
-  setAutoFillBackground(true);
-  QPalette pal = palette();
-  pal.setColor(QPalette::Window, Qt::white);
-  setPalette(pal);
-}
+TLegend::TLegend(QWidget* parent) : QWidget(parent) {}
 
 int TLegend::RowHeight() const {
   return fontMetrics().height() + 2;
 }
 
-void TLegend::SetEntries(const std::vector<TEntry>& entries) {
-  entries_ = entries;
-  updateGeometry();
-  resize(sizeHint());
-  update();
-}
-
-QSize TLegend::sizeHint() const {
+int TLegend::CellWidth() const {
   int textWidth = 0;
   for (const TEntry& e : entries_)
     textWidth = std::max(textWidth, fontMetrics().horizontalAdvance(e.Caption));
-  const int w = LegendPad + LegendSwatch + LegendPad + textWidth + LegendPad;
-  const int h = LegendPad * 2 + RowHeight() * static_cast<int>(entries_.size());
-  return QSize(w, h);
+  return LegendSwatch + LegendPad + textWidth + 3 * LegendPad;
+}
+
+int TLegend::Columns(int width) const {
+  return std::max(1, (width - LegendPad) / std::max(1, CellWidth()));
+}
+
+int TLegend::HeightFor(int width) const {
+  if (entries_.empty()) return 0;
+  const int n = static_cast<int>(entries_.size());
+  const int rows = (n + Columns(width) - 1) / Columns(width);
+  return rows * RowHeight() + LegendPad;
+}
+
+void TLegend::SetEntries(const std::vector<TEntry>& entries) {
+  entries_ = entries;
+  update();
 }
 
 void TLegend::paintEvent(QPaintEvent*) {
   QPainter p(this);
-  const int rh = RowHeight();
-  int y = LegendPad;
-  for (const TEntry& e : entries_) {
+  const int rh = RowHeight(), cw = CellWidth(), cols = Columns(width());
+  for (int i = 0; i < static_cast<int>(entries_.size()); ++i) {
+    const TEntry& e = entries_[i];
+    const int x = LegendPad + (i % cols) * cw, y = (i / cols) * rh;
     const int mid = y + rh / 2;
     p.setPen(QPen(e.Color, 2));
-    p.drawLine(LegendPad, mid, LegendPad + LegendSwatch, mid);
+    p.drawLine(x, mid, x + LegendSwatch, mid);
     p.setPen(LegendTextColor(e.Color));
-    p.drawText(QRect(LegendPad * 2 + LegendSwatch, y, width(), rh),
-               Qt::AlignLeft | Qt::AlignVCenter, e.Caption);
-    y += rh;
+    p.drawText(QRect(x + LegendSwatch + LegendPad, y, cw, rh), Qt::AlignLeft | Qt::AlignVCenter,
+               e.Caption);
   }
 }
 
@@ -89,19 +89,16 @@ TDiagramm::TDiagramm(QWidget* parent) : QMainWindow(parent) {
   resize(635, 419);
 
   auto* central = new QWidget(this);
-  auto* layout = new QHBoxLayout(central);
+  // The legend is a strip below the plot: beside it, it would take the width
+  // the date-time labels of the time axis need.
+  auto* layout = new QVBoxLayout(central);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   Plot1 = new Tsp_XYPlot(central);
   layout->addWidget(Plot1, 1);
-  legend_ = new TLegend();
-  legendArea_ = new QScrollArea(central);
-  legendArea_->setWidget(legend_);
-  legendArea_->setWidgetResizable(false);
-  legendArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  legendArea_->setFrameShape(QFrame::NoFrame);
-  legendArea_->hide();  // the plot fills the window until a scan names channels
-  layout->addWidget(legendArea_);
+  legend_ = new TLegend(central);
+  legend_->hide();  // the plot fills the window until a scan names channels
+  layout->addWidget(legend_);
   setCentralWidget(central);
 
   QMenu* window = menuBar()->addMenu("&Window");
@@ -198,7 +195,16 @@ Tsp_XYLine* TDiagramm::Line(int channel) const {
 }
 
 QWidget* TDiagramm::LegendArea() const {
-  return legendArea_;
+  return legend_;
+}
+
+void TDiagramm::UpdateLegendHeight() {
+  legend_->setFixedHeight(legend_->HeightFor(centralWidget()->width()));
+}
+
+void TDiagramm::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  UpdateLegendHeight();
 }
 
 double TDiagramm::BufferHoursNow() const {
@@ -239,17 +245,8 @@ void TDiagramm::SetLegendEntries(const QStringList& captions) {
     entries.push_back({captions[i], QColor((c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF)});
   }
   legend_->SetEntries(entries);
-  if (entries.empty()) {
-    legendArea_->hide();
-    return;
-  }
-  // Wide enough for the longest caption (and a scroll bar when the entries
-  // do not fit), never so wide that the plot loses its room.
-  int w = legend_->sizeHint().width();
-  if (legend_->sizeHint().height() > legendArea_->viewport()->height())
-    w += legendArea_->verticalScrollBar()->sizeHint().width();
-  legendArea_->setFixedWidth(std::clamp(w, 60, 160));
-  legendArea_->show();
+  legend_->setVisible(!entries.empty());
+  UpdateLegendHeight();
 }
 
 void TDiagramm::SetTimeRange(double days) {

@@ -15,13 +15,12 @@
 
 class QAction;
 class QPrinter;
-class QScrollArea;
 class Tsp_XYPlot;
 class Tsp_XYLine;
 class TDiagSetupDialog;
 
-// A strip beside the plot naming each channel of the last scan in its line's
-// colour.
+// A strip below the plot naming each channel of the last scan in its line's
+// colour, in as many columns as the width allows.
 class TLegend : public QWidget {
   Q_OBJECT
  public:
@@ -32,8 +31,11 @@ class TLegend : public QWidget {
   explicit TLegend(QWidget* parent = nullptr);
   void SetEntries(const std::vector<TEntry>& entries);
   const std::vector<TEntry>& Entries() const { return entries_; }
-  QSize sizeHint() const override;
   int RowHeight() const;
+  int CellWidth() const;
+  int Columns(int width) const;
+  // Height needed to show every entry at the given width.
+  int HeightFor(int width) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -104,9 +106,11 @@ class TDiagramm : public QMainWindow {
 
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void FormCreate();
+  void UpdateLegendHeight();
 
   std::vector<Tsp_XYLine*> lines_;
   double timeRange_ = 1.0 / 144.0;
@@ -114,6 +118,5 @@ class TDiagramm : public QMainWindow {
   TDiagSetupDialog* setupDialog_ = nullptr;
   TXPrint xprint_;
   TLegend* legend_ = nullptr;
-  QScrollArea* legendArea_ = nullptr;
   QAction* print1_ = nullptr;
 };
