@@ -138,6 +138,9 @@ class TMain : public QWidget {
   QString LogFileName;
   double LastLogTime = 0.0;
   bool NewValueInPass = false;
+  // Observer called after each channel's turn in the loop (reading shown, log
+  // checked), before pending messages are processed; for tests and timing.
+  std::function<void(int channel)> OnChannelDone;
 
   // Handlers.
   void FormCreate();
@@ -185,7 +188,10 @@ class TMain : public QWidget {
   bool ClosePortBounded();
   void SetClientSize(int width, int height);
   void OpenPopup(TTempPanel* panel, const QPoint& globalPos);
+  void SetLed(bool on);
 
+  // Destroyed in reverse order: the bus object before the port it uses.
+  std::unique_ptr<TComPort> ownedComPort_;
   std::unique_ptr<TMainPort> port_;
   std::unique_ptr<TOEMData> ownedBus_;
 };

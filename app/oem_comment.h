@@ -1,0 +1,22 @@
+#pragma once
+// Asks for the one line of text printed above the diagram.
+#include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QString>
+
+class TComment : public QDialog {
+  Q_OBJECT
+ public:
+  explicit TComment(QWidget* parent = nullptr);
+
+  QString CommentText;
+  QLineEdit* Edit1;
+  QPushButton* OKButton;
+
+  void FormCreate();
+  void OKButtonClick();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+};

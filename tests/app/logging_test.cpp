@@ -1,0 +1,277 @@
+// Log line format, the two trigger modes, the save dialog's check and the
+// failure paths of the log file.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <fstream>
+#include <sstream>
+
+#include "AppTestSupport.h"
+#include "common/QxDateTime.h"
+
+namespace {
+
+std::string ReadFile(const QString& path) {
+  std::ifstream f(path.toStdString(), std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+void WriteFile(const QString& path, const std::string& text) {
+  std::ofstream f(path.toStdString(), std::ios::binary);
+  f << text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2)
+    out.push_back(text.substr(start, pos - start));
+  EXPECT_EQ(start, text.size()) << "text after the last line end";
+  return out;
+}
+
+class LogTest : public AppTest {
+ protected:
+  QTemporaryDir dir;
+  QString LogPath() const { return dir.filePath("log.txt"); }
+
+  // Devices at 1 (three channels, scale 100), read once so the scale is known.
+  void ThreeChannels() {
+    port->Bus.AddDevice(1, 3, 100);
+    ScanOnly();
+  }
+  void SetLast(std::vector<int32_t> values) { OEMData->Devices[0]->LastValues = values; }
+  // Logging switched on as the button would, without the dialog.
+  void LogTo(const QString& path) {
+    main->Logging = true;
+    main->LogFileName = path;
+    main->LastLogTime = Clock().Now();
+  }
+};
+
+}  // namespace
+
+TEST_F(LogTest, LineFormatIsByteExactForBothLocales) {
+  ThreeChannels();
+  SetLast({2345, -120, 95000});
+  const double at = EncodeDateTime(2026, 12, 8, 14, 3, 7, 123);
+  EXPECT_EQ(main->FormatLogLine(at), "08.12.2026 14:03:07,123    23,45   -1,20  N/A  \r\n");
+  // A 12-hour long time format keeps its am/pm before the milliseconds.
+  SetFormatSettings(TFormatSettings::EnglishUSLike());
+  EXPECT_EQ(main->FormatLogLine(at), "12/08/2026 02:03:07 PM.123    23.45   -1.20  N/A  \r\n");
+
+  // Boundaries: 900.00 is no value, 899.99 is; wide numbers are not cut;
+  // milliseconds are always three digits; a channel never read logs 0.
+  SetLast({89999, 90000, -100050});
+  EXPECT_EQ(main->FormatLogLine(EncodeDateTime(2026, 1, 2, 3, 4, 5, 7)),
+            "01/02/2026 03:04:05 AM.007   899.99  N/A   -1000.50\r\n");
+  SetLast({0, 0, 0});
+  EXPECT_EQ(main->FormatLogLine(EncodeDateTime(2026, 1, 2, 3, 4, 5, 0)),
+            "01/02/2026 03:04:05 AM.000     0.00    0.00    0.00\r\n");
+}
+
+TEST_F(LogTest, EveryValueModeWritesFromTheFirstValidChannelOn) {
+  TSimDevice& d = port->Bus.AddDevice(1, 3, 10);
+  Options->LogEveryValue = true;
+  LogTo(LogPath());
+  d.Channels[1].Valid = d.Channels[2].Valid = false;
+  RunTurns(3 * 2);  // two passes, only channel 0 valid: three lines per pass
+  EXPECT_EQ(Lines(ReadFile(LogPath())).size(), 6u);
+
+  ASSERT_TRUE(QFile::remove(LogPath()));
+  LogTo(LogPath());
+  d.Channels[0].Valid = false;
+  d.Channels[2].Valid = true;
+  RunTurns(3 * 2);  // only the last channel valid: one line per pass
+  EXPECT_EQ(Lines(ReadFile(LogPath())).size(), 2u);
+
+  // A valid reading at 900 degrees or more does not count.
+  ASSERT_TRUE(QFile::remove(LogPath()));
+  LogTo(LogPath());
+  d.Channels[2].Curve = TSimCurve::Constant(950.0);
+  RunTurns(3 * 2);
+  EXPECT_FALSE(QFile::exists(LogPath()));
+}
+
+TEST_F(LogTest, IntervalModeSpacesLinesByMoreThanTheInterval) {
+  port->Bus.AddDevice(1, 3, 10);
+  Options->LogInterval = 10.0;
+  LogTo(LogPath());
+  const double start = Clock().Now();
+  std::vector<double> lineTimes;
+  size_t seen = 0;
+  RunTurns(700, [&](int) {
+    const auto lines = Lines(ReadFile(LogPath()));
+    if (lines.size() > seen) {
+      seen = lines.size();
+      lineTimes.push_back(Clock().Now());
+    }
+  });
+  const double ranS = (Clock().Now() - start) * 86400;
+  ASSERT_GE(ranS, 25.0);  // long enough for two lines
+  ASSERT_GE(lineTimes.size(), 2u);
+  EXPECT_LT((Clock().Now() - lineTimes.back()) * 86400, 10.5);  // none missed at the end
+  double prev = start;
+  for (double t : lineTimes) {
+    const double gap = (t - prev) * 86400;
+    EXPECT_GT(gap, 10.0);
+    EXPECT_LT(gap, 10.5);  // written at the first channel turn past the interval
+    prev = t;
+  }
+
+  // Interval 0: a line after every channel read.
+  ASSERT_TRUE(QFile::remove(LogPath()));
+  Options->LogInterval = 0.0;
+  LogTo(LogPath());
+  RunTurns(9);
+  EXPECT_EQ(Lines(ReadFile(LogPath())).size(), 9u);
+}
+
+TEST_F(LogTest, StartNeedsAnOpenPortAndCancelLeavesLoggingOff) {
+  main->Button5Click();
+  EXPECT_EQ(savePrompts, 0);
+  EXPECT_FALSE(main->Logging);
+
+  port->Open();
+  main->Button5Click();  // no names queued: Cancel
+  EXPECT_EQ(savePrompts, 1);
+  EXPECT_FALSE(main->Logging);
+  EXPECT_EQ(main->Button5->text(), "Start Logging");
+}
+
+TEST_F(LogTest, OverwriteQuestionNoKeepsDialogOpenYesDeletes) {
+  WriteFile(LogPath(), "old line\r\n");
+  port->Open();
+  saveNames = {LogPath()};  // then Cancel
+  answers = {TMsgResult::mrNo};
+  main->Button5Click();
+  EXPECT_EQ(savePrompts, 2);  // the dialog came back after No
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].Text, "File already exists. Overwrite?");
+  EXPECT_EQ(messages[0].Kind, TMsgKind::mkWarningYesNo);
+  EXPECT_FALSE(main->Logging);
+  EXPECT_EQ(ReadFile(LogPath()), "old line\r\n");
+
+  saveNames = {LogPath()};
+  answers = {TMsgResult::mrYes};
+  const double before = Clock().Now();
+  clock.Advance(1000);
+  main->Button5Click();
+  EXPECT_TRUE(main->Logging);
+  EXPECT_EQ(main->Button5->text(), "Stop Logging");
+  EXPECT_EQ(main->Button5->palette().color(QPalette::ButtonText), QColor(Qt::red));
+  EXPECT_FALSE(QFile::exists(LogPath()));
+  EXPECT_GT(main->LastLogTime, before);
+
+  main->Button5Click();  // stop
+  EXPECT_FALSE(main->Logging);
+  EXPECT_EQ(main->Button5->text(), "Start Logging");
+}
+
+TEST_F(LogTest, AppendAsksNothingAndAddsLinesAfterTheOldOnes) {
+  ThreeChannels();
+  WriteFile(LogPath(), "old line\r\n");
+  Options->AppendLogFile = true;
+  saveNames = {LogPath()};
+  main->Button5Click();
+  EXPECT_TRUE(main->Logging);
+  EXPECT_TRUE(messages.empty());
+  ASSERT_TRUE(main->WriteLogLine());
+  const auto lines = Lines(ReadFile(LogPath()));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "old line");
+
+  // Without append and no existing file: no question, the first line creates it.
+  main->Button5Click();
+  Options->AppendLogFile = false;
+  const QString fresh = dir.filePath("fresh.txt");
+  saveNames = {fresh};
+  main->Button5Click();
+  EXPECT_TRUE(main->Logging);
+  EXPECT_TRUE(messages.empty());
+  ASSERT_TRUE(main->WriteLogLine());
+  EXPECT_EQ(Lines(ReadFile(fresh)).size(), 1u);
+}
+
+TEST_F(LogTest, UnwritableFileStopsLoggingWithOneMessage) {
+  port->Bus.AddDevice(1, 2, 10);
+  // A directory in place of the file cannot be opened for writing, not even
+  // by a privileged user.
+  const QString blocked = dir.filePath("blocked");
+  ASSERT_TRUE(QDir().mkdir(blocked));
+  Options->AppendLogFile = true;
+  Options->LogEveryValue = true;
+  int turnsLogging = 0;
+  RunTurns(6, [&](int turn) {
+    if (turn == 1) {
+      saveNames = {blocked};
+      main->Button5Click();
+    } else if (main->Logging) {
+      ++turnsLogging;
+    }
+  });
+  EXPECT_EQ(turnsLogging, 0);  // stopped at the first line
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].Text, "Could not access File : " + blocked);
+  EXPECT_EQ(messages[0].Kind, TMsgKind::mkError);
+  EXPECT_EQ(main->Button5->text(), "Start Logging");
+}
+
+TEST_F(LogTest, FailedDeletionInTheSaveCheckLeavesLoggingOff) {
+  const QString blocked = dir.filePath("blocked");
+  ASSERT_TRUE(QDir().mkdir(blocked));
+  WriteFile(blocked + "/inside", "x");
+  port->Open();
+  saveNames = {blocked};
+  answers = {TMsgResult::mrYes};
+  main->Button5Click();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[1].Text, "Could not access File : " + blocked);
+  EXPECT_FALSE(main->Logging);
+  EXPECT_EQ(main->Button5->text(), "Start Logging");
+  EXPECT_EQ(savePrompts, 1);  // the dialog closed
+}
+
+TEST_F(LogTest, ALineThatCannotBeWrittenWholeLeavesNothingBehind) {
+  ThreeChannels();
+  SetLast({2345, -120, 95000});
+  WriteFile(LogPath(), "old line\r\n");
+  LogTo(LogPath());
+  // A file size limit lets the first write through only in part and fails
+  // the next one.
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit small = saved;
+  small.rlim_cur = 10 + 12;
+  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool ok = main->WriteLogLine();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(ReadFile(LogPath()), "old line\r\n");
+  EXPECT_FALSE(main->Logging);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].Text, "Could not access File : " + LogPath());
+}
+
+TEST_F(LogTest, ClosingTheConnectionStopsLogging) {
+  port->Bus.AddDevice(1, 2, 10);
+  Options->LogEveryValue = true;
+  RunTurns(4, [&](int turn) {
+    if (turn == 1) {
+      saveNames = {LogPath()};
+      main->Button5Click();
+    }
+  });
+  EXPECT_FALSE(main->Logging);
+  EXPECT_EQ(main->Button5->text(), "Start Logging");
+  // Turns 2, 3 and 4 each wrote a line (a value arrives in every turn).
+  EXPECT_EQ(Lines(ReadFile(LogPath())).size(), 3u);
+}

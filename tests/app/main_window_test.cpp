@@ -1,0 +1,232 @@
+// Connect, panels and their layouts, values, the failure paths and the close.
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTimer>
+
+#include "AppTestSupport.h"
+#include "common/ChannelColors.h"
+#include "serial/CPortLed.h"
+
+namespace {
+
+QSize Client(const TMain& m) {
+  return m.size();
+}
+
+}  // namespace
+
+TEST_F(AppTest, StartsWithButtonPanelOnlyAndDisconnected) {
+  EXPECT_EQ(main->windowTitle(), "Quilex Assistant");
+  EXPECT_EQ(main->ConnectButton->text(), "Connect");
+  EXPECT_EQ(main->Button5->text(), "Start Logging");
+  EXPECT_FALSE(main->PortOpen);
+  EXPECT_FALSE(main->Logging);
+  EXPECT_EQ(main->height(), 114);  // button panel + 1
+  EXPECT_EQ(main->ComLed1->State(), lsOff);
+  EXPECT_NE(OEMData, nullptr);
+  EXPECT_EQ(port->Bus.EventChar, '\n');
+  EXPECT_TRUE(port->Bus.RxFlagOnly);
+  QStringList items;
+  for (QAction* a : main->PopupMenu1->actions()) items << (a->isSeparator() ? "-" : a->text());
+  EXPECT_EQ(items,
+            QStringList({"One Point Calibration", "Reset OP Calibration", "-", "Set Analog Output",
+                         "-", "Select Calibration", "-", "Set Averaging"}));
+}
+
+TEST_F(AppTest, OneChannelGivesOneLargePanel) {
+  port->Bus.AddDevice(5, 1, 10).Channels[0].Curve = TSimCurve::Constant(23.4);
+  bool openDuringLoop = false, ledDuringLoop = false;
+  QString captionDuringLoop;
+  RunTurns(2, [&](int) {
+    openDuringLoop = main->PortOpen;
+    ledDuringLoop = main->ComLed1->State() == lsOn;
+    captionDuringLoop = main->ConnectButton->text();
+  });
+  EXPECT_TRUE(openDuringLoop);
+  EXPECT_TRUE(ledDuringLoop);
+  EXPECT_EQ(captionDuringLoop, "Close");
+  EXPECT_EQ(main->ConnectButton->text(), "Connect");
+  EXPECT_FALSE(main->PortOpen);
+  EXPECT_EQ(main->ComLed1->State(), lsOff);
+
+  ASSERT_EQ(main->Panels.size(), 1u);
+  TTempPanel* p = main->Panels[0];
+  EXPECT_EQ(p->title(), "Temperature");
+  EXPECT_EQ(p->CaptionColor, 0x000000u);
+  EXPECT_EQ(p->geometry(), QRect(25, 117, 200, 58));
+  EXPECT_EQ(p->ValueLabel->font().pointSize(), 24);
+  EXPECT_EQ(Client(*main).height(), 113 + 58 + 8);
+  // The panels keep their last reading after the disconnect.
+  EXPECT_EQ(p->ValueLabel->text(), QString::fromUtf8("23,40°C"));
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(AppTest, TwoAndElevenChannelLayouts) {
+  port->Bus.AddDevice(3, 2, 10);
+  RunTurns(2);
+  ASSERT_EQ(main->Panels.size(), 2u);
+  EXPECT_EQ(main->Panels[0]->geometry(), QRect(4, 117, 110, 50));
+  EXPECT_EQ(main->Panels[1]->geometry(), QRect(118, 117, 110, 50));
+  EXPECT_EQ(main->Panels[0]->title(), "Temp 3:1");
+  EXPECT_EQ(main->Panels[1]->title(), "Temp 3:2");
+  EXPECT_EQ(main->Panels[1]->CaptionColor, ChannelColors[1]);
+  EXPECT_EQ(main->Panels[0]->ValueLabel->font().pointSize(), 18);
+  EXPECT_EQ(Client(*main).height(), 113 + 54 + 4);
+  EXPECT_GE(Client(*main).width(), 228 + 4);
+
+  // A second connect rescans and rebuilds from nothing.
+  port->Bus.AddDevice(9, 9, 100);
+  RunTurns(11);
+  ASSERT_EQ(main->Panels.size(), 11u);
+  EXPECT_EQ(main->findChildren<TTempPanel*>().size(), 11);
+  EXPECT_EQ(main->Panels[2]->geometry(), QRect(232, 117, 110, 50));  // third column
+  EXPECT_EQ(main->Panels[10]->geometry(), QRect(118, 117 + 3 * 54, 110, 50));
+  EXPECT_EQ(main->Panels[10]->title(), "Temp 9:9");
+  EXPECT_EQ(Client(*main), QSize(3 * 114 + 4 + 10 - 8, 113 + 4 * 54 + 4));
+  for (int i = 0; i < 11; ++i) EXPECT_EQ(main->Panels[size_t(i)]->CaptionColor, ChannelColors[i]);
+}
+
+TEST_F(AppTest, ValuesPlaceholdersAndInvalidReadings) {
+  TSimDevice& d = port->Bus.AddDevice(5, 4, 10);
+  d.Channels[0].Curve = TSimCurve::Constant(899.9);
+  d.Channels[1].Curve = TSimCurve::Constant(900.0);
+  d.Channels[2].Curve = TSimCurve::Constant(-50.5);
+  d.Channels[3].Valid = false;
+  RunTurns(4);
+  EXPECT_EQ(main->Panels[0]->ValueLabel->text(), QString::fromUtf8("899,90°C"));
+  EXPECT_EQ(main->Panels[1]->ValueLabel->text(), QString::fromUtf8("---,--°C"));
+  EXPECT_EQ(main->Panels[2]->ValueLabel->text(), QString::fromUtf8("-50,50°C"));
+  EXPECT_EQ(main->Panels[3]->ValueLabel->text(), "");  // never a valid reading
+
+  TTempPanel& p = *main->Panels[0];
+  p.ShowValue(23.456);
+  EXPECT_EQ(p.ValueLabel->text(), QString::fromUtf8("23,46°C"));
+  p.ShowValue(1e38);
+  EXPECT_EQ(p.ValueLabel->text(), QString::fromUtf8("---,--°C"));
+  p.ShowValue(std::nan(""));
+  EXPECT_EQ(p.ValueLabel->text(), QString::fromUtf8("---,--°C"));
+  SetFormatSettings(TFormatSettings::EnglishUSLike());
+  p.ShowValue(1e7);
+  EXPECT_EQ(p.ValueLabel->text(), QString::fromUtf8("---.--°C"));
+  p.ShowValue(-7.5);
+  EXPECT_EQ(p.ValueLabel->text(), QString::fromUtf8("-7.50°C"));
+}
+
+TEST_F(AppTest, EmptyBusFailsAfterFullScan) {
+  std::vector<int> ledStates;
+  main->ComLed1->OnChange = [&](TComLed*, TLedState s) { ledStates.push_back(s); };
+  main->move(200, 150);
+  main->ConnectButton->click();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].Text, "Connection Failed");
+  ASSERT_TRUE(messages[0].HasPos);
+  EXPECT_EQ(messages[0].Pos,
+            QPoint(main->frameGeometry().left() + 30, main->frameGeometry().top() + 20));
+  EXPECT_EQ(CountFrames("?40"), 21);
+  EXPECT_FALSE(port->IsOpen);
+  EXPECT_EQ(main->ConnectButton->text(), "Connect");
+  EXPECT_EQ(main->ComLed1->State(), lsOff);
+  for (int s : ledStates) EXPECT_EQ(s, lsOff);
+}
+
+TEST_F(AppTest, PortThatCannotOpenFailsCleanly) {
+  port->Bus.AddDevice(1, 1, 10);
+  port->OpenFails = true;
+  main->ConnectButton->click();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].Text, "Connection Failed");
+  EXPECT_EQ(port->Bus.Writes, 0);
+  EXPECT_EQ(main->ConnectButton->text(), "Connect");
+}
+
+TEST_F(AppTest, FailureAfterDevicesWereFoundLeavesNoLampLit) {
+  // A device that reports no channels: the scan finds it (lamp on), but there
+  // is nothing to show and the connect fails afterwards.
+  port->Bus.AddDevice(4, 0, 10);
+  main->ConnectButton->click();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].Text, "Connection Failed");
+  EXPECT_FALSE(port->IsOpen);
+  EXPECT_EQ(main->ComLed1->State(), lsOff);
+}
+
+TEST_F(AppTest, CloseThatKeepsFailingIsBoundedAndReported) {
+  port->Bus.AddDevice(2, 2, 10);
+  int stage = 0, callsAfterFirstClick = 0;
+  bool stillOpen = false;
+  main->OnChannelDone = [&](int) {
+    ++stage;
+    if (stage == 3) {
+      port->CloseFailures = -1;
+      main->ConnectButton->click();  // must come back, port still open
+      callsAfterFirstClick = port->CloseCalls;
+      stillOpen = port->IsOpen;
+    } else if (stage == 6) {
+      port->CloseFailures = 0;
+      main->ConnectButton->click();
+    }
+  };
+  main->ConnectButton->click();
+  EXPECT_EQ(callsAfterFirstClick, TMain::MaxCloseAttempts);
+  EXPECT_TRUE(stillOpen);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_TRUE(messages[0].Text.contains("could not be closed"));
+  EXPECT_TRUE(messages[0].Text.contains("PurgeComm"));
+  EXPECT_EQ(stage, 6);  // measuring went on until the second click
+  EXPECT_FALSE(port->IsOpen);
+  EXPECT_EQ(main->ComLed1->State(), lsOff);
+}
+
+TEST_F(AppTest, WindowCloseWhileMeasuringStopsTheLoop) {
+  port->Bus.AddDevice(2, 2, 10);
+  main->show();
+  int turns = 0;
+  main->OnChannelDone = [&](int) {
+    if (++turns == 3) main->close();
+  };
+  main->ConnectButton->click();
+  EXPECT_EQ(turns, 3);
+  EXPECT_FALSE(port->IsOpen);
+  EXPECT_FALSE(main->Logging);
+
+  // A port that refuses to close does not keep the window from closing.
+  port->IsOpen = true;
+  port->CloseFailures = -1;
+  port->CloseCalls = 0;
+  main->show();
+  main->close();
+  EXPECT_EQ(port->CloseCalls, TMain::MaxCloseAttempts);
+  EXPECT_FALSE(main->isVisible());
+}
+
+TEST_F(AppTest, MoreThan32ChannelsAreShownLoggedButOnlyColouredUpTo32) {
+  port->Bus.AddDevice(1, 20, 10);
+  port->Bus.AddDevice(2, 20, 10);
+  RunTurns(40);
+  ASSERT_EQ(OEMData->ChannelTotal, 40);
+  ASSERT_EQ(main->Panels.size(), 40u);
+  for (TTempPanel* p : main->Panels) ASSERT_NE(p, nullptr);
+  EXPECT_EQ(main->Panels[31]->CaptionColor, ChannelColors[31]);
+  EXPECT_EQ(main->Panels[39]->CaptionColor, 0x000000u);
+  EXPECT_EQ(main->Panels[39]->title(), "Temp 2:20");
+  EXPECT_TRUE(main->Panels[39]->ValueLabel->text().endsWith(QString::fromUtf8("°C")));
+  const std::string line = main->FormatLogLine(46000.5);
+  EXPECT_EQ(line.size(), std::string("10.12.2025 12:00:00,000 ").size() + 40 * 8 + 2);
+}
+
+TEST_F(AppTest, PopupOnPanelOrItsValueRemembersThePanel) {
+  port->Bus.AddDevice(3, 2, 10);
+  RunTurns(2);
+  main->show();
+  for (int k = 0; k < 2; ++k) {
+    TTempPanel* p = main->Panels[size_t(k)];
+    QTimer::singleShot(0, main->PopupMenu1, [this] { main->PopupMenu1->close(); });
+    QWidget* target = k == 0 ? static_cast<QWidget*>(p->ValueLabel) : p;
+    QContextMenuEvent ev(QContextMenuEvent::Mouse, QPoint(5, 20),
+                         target->mapToGlobal(QPoint(5, 20)));
+    QApplication::sendEvent(target, &ev);
+    EXPECT_EQ(main->PopupComponent, p);
+  }
+}
