@@ -55,7 +55,21 @@ bool KeyOf(const std::string& line, std::string& key) {
 std::string OneLine(const std::string& v) {
   std::string r = v;
   for (char& c : r)
-    if (c == '\n' || c == '\r' || c == '\0') c = ' ';
+    if (c == '\n' || c == '\r') c = ' ';
+  return r;
+}
+
+bool Blank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// Quoted when reading would otherwise trim or unquote it.
+std::string ValueText(const std::string& v) {
+  const std::string r = OneLine(v);
+  if (r.empty()) return r;
+  const bool quoted =
+      r.size() >= 2 && (r.front() == '"' || r.front() == '\'') && r.back() == r.front();
+  if (Blank(r.front()) || Blank(r.back()) || quoted) return "\"" + r + "\"";
   return r;
 }
 
@@ -83,15 +97,22 @@ bool TIniFile::Load(const std::string& path, int* err) {
 
 void TIniFile::Parse(const std::string& content) {
   lines_.clear();
-  size_t pos = 0;
-  while (pos < content.size()) {
-    size_t nl = content.find('\n', pos);
-    if (nl == std::string::npos) nl = content.size();
-    std::string line = content.substr(pos, nl - pos);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines_.push_back(line);
-    pos = nl + 1;
+  // Lines end in LF, CR LF or a lone CR; no value ever holds a line break.
+  std::string line;
+  bool any = false;
+  for (size_t i = 0; i < content.size(); ++i) {
+    const char c = content[i];
+    if (c == '\n' || c == '\r') {
+      lines_.push_back(line);
+      line.clear();
+      any = false;
+      if (c == '\r' && i + 1 < content.size() && content[i + 1] == '\n') ++i;
+    } else {
+      line += c;
+      any = true;
+    }
   }
+  if (any) lines_.push_back(line);
 }
 
 std::string TIniFile::Text() const {
@@ -137,7 +158,7 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
 
 void TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
-  const std::string line = OneLine(key) + "=" + OneLine(value);
+  const std::string line = OneLine(key) + "=" + ValueText(value);
   int sec = FindSection(section);
   if (sec < 0) {
     if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.push_back("");

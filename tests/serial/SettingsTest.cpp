@@ -248,6 +248,16 @@ TEST(ProfileFile, LookupAndWriteRules) {
   f.WriteString("A", "Line", "one\ntwo");  // cannot inject a line
   EXPECT_EQ(f.ReadString("A", "Line", ""), "one two");
   EXPECT_EQ(f.Text(), "[A]\nkey = \"  spaced  \"\nk2=v\nLine=one two\n[a]\nkey=second\n");
+  // Values that reading would trim or unquote are written quoted.
+  for (const std::string v : {"  padded ", "\"q\"", "'", ""}) {
+    f.WriteString("B", "v", v);
+    TIniFile g;
+    g.Parse(f.Text());
+    EXPECT_EQ(g.ReadString("b", "V", "d"), v);
+  }
+  // A lone carriage return ends a line too.
+  f.Parse("[C]\rPort=a\rx=1");
+  EXPECT_EQ(f.ReadString("C", "Port", ""), "a");
 }
 
 TEST(PortList, ListsRealSerialDevicesSortedAsText) {
