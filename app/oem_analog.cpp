@@ -31,24 +31,24 @@ TLimitText ParseLimit(const QString& text, int32_t& out) {
 TAnalog::TAnalog(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Analog Output Limits");
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-  setFixedSize(209, 125);
+  setFixedSize(225, 125);
   Label1 = new QLabel("Min Temp. (=0V)", this);
-  Label1->setGeometry(12, 16, 100, 16);
+  Label1->setGeometry(12, 16, 116, 16);
   Edit1 = new QLineEdit(this);
   Edit1->setObjectName("Edit1");
-  Edit1->setGeometry(116, 12, 81, 22);
+  Edit1->setGeometry(132, 12, 81, 22);
   Label2 = new QLabel("Max Temp. (=10V)", this);
-  Label2->setGeometry(12, 48, 100, 16);
+  Label2->setGeometry(12, 48, 116, 16);
   Edit2 = new QLineEdit(this);
   Edit2->setObjectName("Edit2");
-  Edit2->setGeometry(116, 44, 81, 22);
+  Edit2->setGeometry(132, 44, 81, 22);
   Button1 = new QPushButton("OK", this);
   Button1->setObjectName("Button1");
-  Button1->setGeometry(24, 86, 75, 25);
+  Button1->setGeometry(32, 86, 75, 25);
   Button1->setDefault(true);
   Button2 = new QPushButton("Cancel", this);
   Button2->setObjectName("Button2");
-  Button2->setGeometry(110, 86, 75, 25);
+  Button2->setGeometry(118, 86, 75, 25);
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
   connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
 }

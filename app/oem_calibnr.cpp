@@ -8,9 +8,9 @@
 TCalibNr::TCalibNr(QWidget* parent) : QDialog(parent) {
   setWindowTitle("Select Calibration");
   setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-  setFixedSize(217, 117);
+  setFixedSize(225, 117);
   Label1 = new QLabel("Select Nr. of Calibration to use", this);
-  Label1->setGeometry(16, 12, 185, 16);
+  Label1->setGeometry(16, 12, 201, 16);
   SpinEdit1 = new TSpinEdit(this);
   SpinEdit1->setObjectName("SpinEdit1");
   SpinEdit1->setGeometry(16, 36, 57, 22);
@@ -19,11 +19,11 @@ TCalibNr::TCalibNr(QWidget* parent) : QDialog(parent) {
   SpinEdit1->SetValue(1);
   Button1 = new QPushButton("&OK", this);
   Button1->setObjectName("Button1");
-  Button1->setGeometry(24, 76, 75, 25);
+  Button1->setGeometry(28, 76, 75, 25);
   Button1->setDefault(true);
   Button2 = new QPushButton("&Cancel", this);
   Button2->setObjectName("Button2");
-  Button2->setGeometry(118, 76, 75, 25);
+  Button2->setGeometry(122, 76, 75, 25);
   connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
   connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
   FormCreate();

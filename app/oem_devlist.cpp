@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QTableWidget>
+#include <algorithm>
 #include <exception>
 
 #include "protocol/OEMLib.h"
@@ -30,6 +31,15 @@ TDevList::TDevList(QWidget* parent) : QWidget(parent, Qt::Window) {
   StringGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   StringGrid1->horizontalHeader()->setHighlightSections(false);
   StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  // The narrow columns are sized for a small dialog font; with the desktop's
+  // larger default the identity texts would be cut.
+  QFont f = StringGrid1->font();
+  f.setPointSizeF(std::min<qreal>(f.pointSizeF() > 0 ? f.pointSizeF() : 8.0, 8.0));
+  StringGrid1->setFont(f);
+  StringGrid1->horizontalHeader()->setFont(f);
+  StringGrid1->setTextElideMode(Qt::ElideNone);
+  StringGrid1->setStyleSheet(
+      "QTableView::item { padding: 0px 2px; } QHeaderView::section { padding: 0px 2px; }");
   for (int c = 0; c < 5; ++c) StringGrid1->setColumnWidth(c, kColWidths[c]);
   FormCreate();
 }
@@ -64,6 +74,7 @@ void TDevList::SetCell(int col, int row, const QString& text) {
     StringGrid1->setItem(row - 1, col, it);
   }
   it->setText(text);
+  it->setToolTip(text);  // the window cannot be widened; the tip shows a cut text whole
 }
 
 void TDevList::FillList(TOEMData* bus) {
