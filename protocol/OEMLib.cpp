@@ -40,6 +40,16 @@ int32_t Signed16(int32_t v) {
   return v > 0x8000 ? v - 0x10000 : v;
 }
 
+// A 16-bit field: a value wider than four hex digits is malformed, not a
+// 16-bit number, and would otherwise turn into a correction far outside the
+// device's range.
+bool TryHex16(const std::string& text, int32_t& value) {
+  int32_t v;
+  if (!TryHexToInt(text, v) || static_cast<uint32_t>(v) > 0xFFFFu) return false;
+  value = Signed16(v);
+  return true;
+}
+
 std::string FirstToken(std::string& payload) {
   std::string token;
   StringManager().SplitToken(payload, " ", token, true);
@@ -195,7 +205,7 @@ int32_t TDeviceParam::LastValue() const {
 int TDeviceParam::GetCalibrationOffset() {
   std::string payload = SendChannelQuery(Address, 0x75, SubChannel);
   int32_t v;
-  return TryHexToInt(FirstToken(payload), v) ? Signed16(v) : 0;
+  return TryHex16(FirstToken(payload), v) ? v : 0;
 }
 
 void TDeviceParam::SendOffsetCorrection(int16_t value) {
@@ -206,9 +216,9 @@ void TDeviceParam::GetAnalogLimits(int& first, int& second) {
   std::string payload = SendQuery(Address, 0x81);
   std::string head = FirstToken(payload);
   int32_t a, b;
-  if (TryHexToInt(head, a) && TryHexToInt(StringManager().NormalizeSpaces(payload), b)) {
-    first = Signed16(a);
-    second = Signed16(b);
+  if (TryHex16(head, a) && TryHex16(StringManager().NormalizeSpaces(payload), b)) {
+    first = a;
+    second = b;
   } else {
     first = 0;
     second = 0;
