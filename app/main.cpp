@@ -14,6 +14,7 @@
 #include "common/QxFormat.h"
 #include "diagram/oem_diagramm.h"
 #include "serial/CPort.h"
+#include "serial/CPortSetup.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("Quilex Assistant");
   LoadFormatSettingsFromLocale();
   SetApplicationErrorHandler([](const std::exception& e) { ShowApplicationError(e); });
+  InstallSetupDialog();
 
   Main = new TMain();
   StatusWindow = new TStatusWindow();

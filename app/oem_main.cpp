@@ -9,6 +9,7 @@
 #include <QContextMenuEvent>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QMessageBox>
 #include <QResizeEvent>
 #include <cerrno>
@@ -261,12 +262,20 @@ TMain::TMain(QWidget* parent, std::unique_ptr<TMainPort> port)
   ConnectButton->setGeometry(36, 16, 53, 41);
   Button2 = new QPushButton("PortSettings", GroupBox1);
   Button2->setGeometry(8, 64, 81, 25);
-  // Captions are long for the design sizes; keep them readable.
-  for (QPushButton* b : {Button3, Button6, Button4, Button2}) {
-    QFont f = b->font();
-    f.setPointSizeF(std::min(f.pointSizeF(), 8.0));
-    b->setFont(f);
-  }
+  // The design sizes are small for today's fonts: use the largest font at
+  // which every caption fits its button rather than cutting captions.
+  const std::vector<std::pair<QPushButton*, QString>> captions = {
+      {Button3, "Device List"},   {Button6, "Diagram"},      {Button4, "Options"},
+      {Button5, "Start Logging"}, {Button2, "PortSettings"}, {ConnectButton, "Connect"}};
+  QFont buttonFont = Button3->font();
+  auto allFit = [&] {
+    for (const auto& c : captions)
+      if (QFontMetrics(buttonFont).horizontalAdvance(c.second) > c.first->width() - 8) return false;
+    return true;
+  };
+  while (buttonFont.pointSizeF() > 6.0 && !allFit())
+    buttonFont.setPointSizeF(buttonFont.pointSizeF() - 0.5);
+  for (const auto& c : captions) c.first->setFont(buttonFont);
 
   PopupMenu1 = new QMenu(this);
   OnePointCalibration1 = PopupMenu1->addAction("One Point Calibration");
