@@ -11,9 +11,10 @@
 namespace {
 
 struct Fixture : ::testing::Test {
+  // Declared before the port: its handlers write here while it closes.
+  std::vector<std::string> log;
   TFakeComDevice* dev = nullptr;
   std::unique_ptr<TComPort> port;
-  std::vector<std::string> log;
 
   void SetUp() override {
     auto d = std::make_unique<TFakeComDevice>();

@@ -171,6 +171,7 @@ TEST_F(Pty, RxFlagReachesTheWindowThreadAndCloseStopsTheThread) {
   port.Close();
   EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(500));
   EXPECT_FALSE(port.ThreadCreated());
+  port.OnRxFlag = nullptr;
   port.Open();
   std::string t;
   EXPECT_EQ(port.ReadText(t, 100), 0);
