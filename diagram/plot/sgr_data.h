@@ -166,7 +166,7 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
  private:
   void DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay);
   void DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay);
-  void DrawLines(QPainter& p, const std::vector<QLine>& lines);
+  void DrawLines(QPainter& p, const std::vector<QLine>& lines, bool direct);
   void DrawPoint(QPainter& p, int x, int y, double xv, double yv);
 
   Tsp_PointAttr pointAttr_;

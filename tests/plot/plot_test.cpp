@@ -1,0 +1,308 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QTest>
+#include <cmath>
+#include <random>
+
+#include "diagram/plot/sgr_data.h"
+
+namespace {
+
+const QRgb kWhite = qRgb(255, 255, 255);
+const QRgb kGray = qRgb(128, 128, 128);
+
+// A plot with a fixed font so that the layout does not depend on the machine.
+struct PlotFixture : ::testing::Test {
+  Tsp_XYPlot plot;
+  PlotFixture() {
+    QFont f = plot.font();
+    f.setPixelSize(11);
+    plot.setFont(f);
+    plot.resize(300, 200);
+  }
+  QImage Render() { return plot.ToImage(); }
+  void Send(QEvent::Type t, QPoint pos, Qt::MouseButton b, Qt::MouseButtons bs,
+            Qt::KeyboardModifiers m) {
+    QPointF p(pos);
+    QMouseEvent e(t, p, plot.mapToGlobal(p), b, bs, m);
+    QApplication::sendEvent(&plot, &e);
+  }
+  void Drag(QPoint from, QPoint to, Qt::KeyboardModifiers m) {
+    Send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton, m);
+    QPoint mid = (from + to) / 2;
+    Send(QEvent::MouseMove, mid, Qt::NoButton, Qt::LeftButton, m);
+    Send(QEvent::MouseMove, to, Qt::NoButton, Qt::LeftButton, m);
+    Send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton, m);
+  }
+  QPoint At(double x, double y) {
+    return QPoint(plot.BottomAxis().ValueToPixel(x), plot.LeftAxis().ValueToPixel(y));
+  }
+};
+
+TEST_F(PlotFixture, GridOnlyStrictlyInsideTheField) {
+  QImage img = Render();
+  const int l = plot.FieldLeft(), t = plot.FieldTop(), r = plot.FieldRight(),
+            b = plot.FieldBottom();
+  // Ticks 0 and 10 fall on the field's first and last row/column.
+  EXPECT_EQ(plot.LeftAxis().TickPos(0), b - 1);
+  EXPECT_EQ(plot.LeftAxis().TickPos(plot.LeftAxis().TicksCount() - 1), t);
+  // Rows t and b - 1 only cross the vertical grid lines; no horizontal one.
+  auto grayIn = [&](int x0, int y0, int dx, int dy, int n) {
+    int c = 0;
+    for (int k = 0; k < n; ++k) c += img.pixel(x0 + k * dx, y0 + k * dy) == kGray;
+    return c;
+  };
+  EXPECT_LE(grayIn(l, t, 1, 0, r - l), 5);
+  EXPECT_LE(grayIn(l, b - 1, 1, 0, r - l), 5);
+  EXPECT_LE(grayIn(l, t, 0, 1, b - t), 5);
+  EXPECT_LE(grayIn(r - 1, t, 0, 1, b - t), 5);
+  EXPECT_GE(grayIn(l, plot.LeftAxis().ValueToPixel(5), 1, 0, r - l), r - l - 5);
+  const int mid = plot.LeftAxis().ValueToPixel(5);
+  EXPECT_EQ(img.pixel((l + r) / 2 + 1, mid), kGray);
+  const int col = plot.BottomAxis().ValueToPixel(2.5);
+  EXPECT_EQ(img.pixel(col, (t + b) / 2 + 1), kGray);
+  // The axis lines sit just outside the field.
+  EXPECT_EQ(img.pixel(l - 1, (t + b) / 2), qRgb(0, 0, 0));
+  EXPECT_EQ(img.pixel((l + r) / 2, b), qRgb(0, 0, 0));
+}
+
+TEST_F(PlotFixture, AxisRoomsAndMinimumField) {
+  plot.LeftAxis().SetTicksCount(0);
+  plot.BottomAxis().SetTicksCount(0);
+  Render();
+  // Without ticks each side needs its line width plus the margin.
+  EXPECT_EQ(plot.FieldLeft(), 1 + 4);
+  EXPECT_EQ(plot.FieldTop(), 1 + 4);
+  EXPECT_EQ(plot.FieldRight(), 300 - 5);
+  EXPECT_EQ(plot.FieldBottom(), 200 - 5);
+  plot.LeftAxis().SetTicksCount(5);
+  plot.BottomAxis().SetTicksCount(5);
+  plot.LeftAxis().SetMargin(20);
+  Render();
+  EXPECT_GT(plot.FieldLeft(), 20 + 6);
+  plot.resize(24, 22);
+  QImage small = Render();
+  EXPECT_EQ(plot.FieldRight() - plot.FieldLeft(), 3);
+  EXPECT_EQ(plot.FieldBottom() - plot.FieldTop(), 3);
+  // Too small a canvas is refused; nothing breaks.
+  QImage tiny(9, 9, QImage::Format_RGB32);
+  tiny.fill(kWhite);
+  QPainter p(&tiny);
+  plot.DrawToCanvas(&p, 9, 9);
+  plot.DrawToCanvas(nullptr, 100, 100);
+  p.end();
+  EXPECT_EQ(tiny.pixel(4, 4), kWhite);
+}
+
+bool FieldHasColour(const QImage& img, const QRect& field, QRgb c) {
+  for (int y = field.top(); y <= field.bottom(); ++y)
+    for (int x = field.left(); x <= field.right(); ++x)
+      if (img.pixel(x, y) == c) return true;
+  return false;
+}
+
+TEST_F(PlotFixture, SeriesDrawsOnlyWhatIsVisible) {
+  plot.LeftAxis().GridAttr().SetVisible(false);
+  plot.BottomAxis().GridAttr().SetVisible(false);
+  Tsp_XYLine line;
+  line.LineAttr().SetColor(0xFF0000);
+  line.PointAttr().SetVisible(true);
+  line.PointAttr().SetColor(0x00FF00);
+  line.SetPlot(&plot);
+  const QRgb red = qRgb(255, 0, 0), green = qRgb(0, 255, 0);
+  // Wholly right of the bottom axis: nothing, not even markers.
+  line.AddXY(20, 5);
+  line.AddXY(30, 6);
+  QImage img = Render();
+  EXPECT_FALSE(FieldHasColour(img, plot.FieldRect(), red));
+  EXPECT_FALSE(FieldHasColour(img, plot.FieldRect(), green));
+  // One visible point: its marker only.
+  line.Delete(1);
+  line.Delete(0);
+  line.AddXY(5, 5);
+  img = Render();
+  EXPECT_TRUE(FieldHasColour(img, plot.FieldRect(), green));
+  EXPECT_FALSE(FieldHasColour(img, plot.FieldRect(), red));
+  line.PointAttr().SetVisible(false);
+  img = Render();
+  EXPECT_FALSE(FieldHasColour(img, plot.FieldRect(), green));
+  // Huge and non-finite values neither crash nor leave the field.
+  line.AddXY(6, 1e300);
+  line.AddXY(7, std::nan(""));
+  line.AddXY(8, -INFINITY);
+  line.AddXY(9, 5);
+  img = Render();
+  EXPECT_TRUE(FieldHasColour(img, plot.FieldRect(), red));
+}
+
+// Random walk with noise and rare spikes, drawn both ways.
+TEST_F(PlotFixture, ReducedDrawingMatchesEverySegment) {
+  plot.resize(635, 419);
+  plot.LeftAxis().SetMinMax(-200, 200);
+  const int n = 200000;
+  plot.BottomAxis().SetMinMax(0, n);
+  Tsp_XYLine line;
+  line.LineAttr().SetWidth(2);
+  line.LineAttr().SetColor(0x0000FF);
+  std::mt19937 rng(3);
+  std::normal_distribution<double> step(0, 0.5), noise(0, 2);
+  double w = 0;
+  std::vector<int> spikes;
+  for (int i = 0; i < n; ++i) {
+    w += step(rng);
+    w = std::max(-150.0, std::min(150.0, w));
+    double y = w + noise(rng);
+    if (i % 50000 == 25000) {
+      y = w + 100;
+      spikes.push_back(i);
+    }
+    line.AddXY(i, y);
+  }
+  line.SetPlot(&plot);
+  ASSERT_TRUE(line.XSorted());
+  QImage fast = Render();
+  line.SetLineDrawing(ldEverySegment);
+  QImage exact = Render();
+  const QRect f = plot.FieldRect();
+  int diff = 0;
+  for (int y = f.top(); y <= f.bottom(); ++y)
+    for (int x = f.left(); x <= f.right(); ++x) diff += fast.pixel(x, y) != exact.pixel(x, y);
+  EXPECT_LE(diff, f.width() * f.height() / 200) << diff << " pixels differ";
+  const QRgb blue = qRgb(0, 0, 255);
+  for (int i : spikes) {
+    QPoint top = At(i, line.GetY(i));
+    EXPECT_EQ(fast.pixel(top.x(), top.y() + 1), blue) << "spike at " << i;
+  }
+  // Zoomed in, with points left and right of the visible range.
+  plot.BottomAxis().SetMinMax(100000, 100300);
+  line.SetLineDrawing(ldReduced);
+  fast = Render();
+  line.SetLineDrawing(ldEverySegment);
+  exact = Render();
+  diff = 0;
+  for (int y = f.top(); y <= f.bottom(); ++y)
+    for (int x = f.left(); x <= f.right(); ++x) diff += fast.pixel(x, y) != exact.pixel(x, y);
+  EXPECT_LE(diff, f.width() * f.height() / 200);
+}
+
+struct MousePlot : PlotFixture {
+  int fieldDraws = 0;
+  MousePlot() {
+    plot.SetBufferedDisplay(true);
+    plot.OnFieldDraw = [this](Tsp_XYPlot*) { ++fieldDraws; };
+    plot.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&plot));
+    plot.repaint();
+  }
+};
+
+TEST_F(MousePlot, RubberBandZoomAndUndo) {
+  QPoint a = At(2, 8), b = At(6, 2);
+  int draws = fieldDraws;
+  Send(QEvent::MouseButtonPress, a, Qt::LeftButton, Qt::LeftButton, Qt::ShiftModifier);
+  EXPECT_EQ(plot.MouseState(), 1);
+  Send(QEvent::MouseMove, a + QPoint(2, 3), Qt::NoButton, Qt::LeftButton, Qt::ShiftModifier);
+  EXPECT_EQ(plot.MouseState(), 1);  // within 3 pixels
+  Send(QEvent::MouseMove, b, Qt::NoButton, Qt::LeftButton, Qt::ShiftModifier);
+  EXPECT_EQ(plot.MouseState(), 2);
+  // The band shows over the buffered picture without redrawing the field.
+  QImage shown = plot.grab().toImage().convertToFormat(QImage::Format_RGB32);
+  int dark = 0;
+  for (int x = a.x(); x <= b.x(); ++x) dark += qGray(shown.pixel(x, a.y())) < 64;
+  EXPECT_GT(dark, (b.x() - a.x()) / 4);
+  EXPECT_EQ(fieldDraws, draws);
+  Send(QEvent::MouseButtonRelease, b, Qt::LeftButton, Qt::NoButton, Qt::ShiftModifier);
+  EXPECT_EQ(plot.MouseState(), 0);
+  EXPECT_NEAR(plot.BottomAxis().Min(), 2, 0.1);
+  EXPECT_NEAR(plot.BottomAxis().Max(), 6, 0.1);
+  EXPECT_NEAR(plot.LeftAxis().Min(), 2, 0.15);
+  EXPECT_NEAR(plot.LeftAxis().Max(), 8, 0.15);
+  // A second zoom, then a Shift click undoes both.
+  plot.repaint();
+  Drag(At(3, 6), At(5, 4), Qt::ShiftModifier);
+  EXPECT_LT(plot.BottomAxis().Max() - plot.BottomAxis().Min(), 3);
+  QPoint c = At(4, 5);
+  Send(QEvent::MouseButtonPress, c, Qt::LeftButton, Qt::LeftButton, Qt::ShiftModifier);
+  Send(QEvent::MouseButtonRelease, c, Qt::LeftButton, Qt::NoButton, Qt::ShiftModifier);
+  EXPECT_DOUBLE_EQ(plot.BottomAxis().Min(), 0);
+  EXPECT_DOUBLE_EQ(plot.BottomAxis().Max(), 10);
+  EXPECT_DOUBLE_EQ(plot.LeftAxis().Max(), 10);
+}
+
+TEST_F(MousePlot, SmallBandsAndProgramMovesDisableUndo) {
+  QPoint a = At(5, 5);
+  Drag(a, a + QPoint(2, 40), Qt::ShiftModifier);  // moved > 3 but only 2 wide
+  EXPECT_DOUBLE_EQ(plot.BottomAxis().Max(), 10);
+  Drag(At(2, 8), At(6, 2), Qt::ShiftModifier);
+  plot.BottomAxis().MoveMinMax(1);  // the program moves an axis
+  QPoint c = At(4, 5);
+  Send(QEvent::MouseButtonPress, c, Qt::LeftButton, Qt::LeftButton, Qt::ShiftModifier);
+  Send(QEvent::MouseButtonRelease, c, Qt::LeftButton, Qt::NoButton, Qt::ShiftModifier);
+  EXPECT_NEAR(plot.BottomAxis().Min(), 3, 0.1);  // no undo
+}
+
+TEST_F(MousePlot, PanFollowsThePointer) {
+  const double ppu = plot.BottomAxis().PixelsPerUnit();
+  QPoint a = At(5, 5);
+  Drag(a, a + QPoint(20, 0), Qt::ControlModifier);
+  EXPECT_NEAR(plot.BottomAxis().Min(), -20 / ppu, 1e-9);
+  EXPECT_DOUBLE_EQ(plot.LeftAxis().Min(), 0);
+  EXPECT_EQ(plot.MouseState(), 0);
+  // Dragging down moves the vertical range up.
+  Drag(a, a + QPoint(0, 10), Qt::ControlModifier);
+  EXPECT_GT(plot.LeftAxis().Min(), 0);
+}
+
+TEST_F(MousePlot, ExtraModifierStartsNothing) {
+  Send(QEvent::MouseButtonPress, At(2, 8), Qt::LeftButton, Qt::LeftButton,
+       Qt::ShiftModifier | Qt::ControlModifier);
+  EXPECT_EQ(plot.MouseState(), 0);
+  Send(QEvent::MouseMove, At(6, 2), Qt::NoButton, Qt::LeftButton,
+       Qt::ShiftModifier | Qt::ControlModifier);
+  Send(QEvent::MouseButtonRelease, At(6, 2), Qt::LeftButton, Qt::NoButton,
+       Qt::ShiftModifier | Qt::ControlModifier);
+  Drag(At(2, 8), At(6, 2), Qt::NoModifier);  // plain drag does nothing either
+  EXPECT_DOUBLE_EQ(plot.BottomAxis().Min(), 0);
+  EXPECT_DOUBLE_EQ(plot.BottomAxis().Max(), 10);
+  EXPECT_DOUBLE_EQ(plot.LeftAxis().Max(), 10);
+}
+
+TEST_F(MousePlot, AxisZoomVetoAndHorizontalOnly) {
+  plot.OnAxisZoom = [this](Tsp_Axis* a, double&, double&, bool& can) {
+    if (a == &plot.LeftAxis()) can = false;
+  };
+  Drag(At(2, 8), At(6, 2), Qt::ShiftModifier);
+  EXPECT_DOUBLE_EQ(plot.LeftAxis().Max(), 10);
+  EXPECT_NEAR(plot.BottomAxis().Max(), 6, 0.1);
+  plot.OnAxisZoom = nullptr;
+  plot.RestoreRanges();
+  plot.SetZoom(zpdHorizontal);
+  Drag(At(2, 8), At(6, 7), Qt::ShiftModifier);  // band spans the full height
+  EXPECT_NEAR(plot.BottomAxis().Min(), 2, 0.1);
+  EXPECT_DOUBLE_EQ(plot.LeftAxis().Min(), 0);
+  EXPECT_DOUBLE_EQ(plot.LeftAxis().Max(), 10);
+}
+
+TEST_F(MousePlot, AddingPointsRedrawsOnlyTheField) {
+  Tsp_XYLine line;
+  line.SetPlot(&plot);
+  plot.repaint();
+  ASSERT_TRUE(plot.LayoutValid() && plot.FrameValid() && plot.FieldValid());
+  int draws = fieldDraws;
+  line.AddXY(1, 1);
+  line.AddXY(2, 3);
+  EXPECT_EQ(fieldDraws, draws + 2);  // repainted synchronously each time
+  EXPECT_TRUE(plot.FrameValid());
+  plot.BottomAxis().MoveMinMax(0.5);
+  EXPECT_FALSE(plot.FrameValid());
+  EXPECT_TRUE(plot.LayoutValid());
+  // Automatic maximum only: current minimum kept, 2.5 % added on top.
+  plot.LeftAxis().SetAutoMax(true);
+  EXPECT_DOUBLE_EQ(plot.LeftAxis().Min(), 0);
+  EXPECT_DOUBLE_EQ(plot.LeftAxis().Max(), 3 + 0.025 * 3);
+}
+
+}  // namespace
