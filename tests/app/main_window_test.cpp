@@ -7,6 +7,8 @@
 
 #include "AppTestSupport.h"
 #include "common/ChannelColors.h"
+#include "diagram/oem_diagramm.h"
+#include "diagram/plot/sgr_data.h"
 #include "serial/CPortLed.h"
 
 namespace {
@@ -229,4 +231,41 @@ TEST_F(AppTest, PopupOnPanelOrItsValueRemembersThePanel) {
     QApplication::sendEvent(target, &ev);
     EXPECT_EQ(main->PopupComponent, p);
   }
+}
+
+TEST_F(AppTest, ReadingsReachTheDiagramAndTheStatusWindowHides) {
+  Diagramm = new TDiagramm();
+  StatusWindow = new TStatusWindow();
+  TSimDevice& d = port->Bus.AddDevice(3, 2, 10);
+  d.Channels[1].Curve = TSimCurve::Constant(950.0);
+  port->Bus.AddDevice(6, 1, 100).Channels[0].Curve = TSimCurve::Constant(-12.5);
+  RunTurns(3 * 4);  // four passes
+  EXPECT_EQ(Diagramm->ChannelCount(), 2);
+  ASSERT_EQ(Diagramm->Legend()->Entries().size(), 3u);
+  EXPECT_EQ(Diagramm->Legend()->Entries()[2].Caption, "Temp 6:1");
+  EXPECT_EQ(Diagramm->Line(0)->Count(), 4);
+  EXPECT_EQ(Diagramm->Line(1)->Count(), 0);  // 950 degrees: no point
+  EXPECT_EQ(Diagramm->Line(2)->Count(), 4);
+  EXPECT_FALSE(StatusWindow->isVisible());
+  EXPECT_EQ(StatusWindow->Label1->text(), "Connecting...");
+
+  main->Button6Click();
+  EXPECT_TRUE(Diagramm->isVisible());
+  main->Button6Click();
+  EXPECT_FALSE(Diagramm->isVisible());
+
+  delete Diagramm;
+  Diagramm = nullptr;
+  delete StatusWindow;
+  StatusWindow = nullptr;
+}
+
+TEST_F(AppTest, ErrorsOfHandlersAreShownAndTheProgramGoesOn) {
+  bool after = false;
+  GuardedCall([] { throw std::runtime_error("Unable to open com port"); });
+  after = true;
+  EXPECT_TRUE(after);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].Kind, TMsgKind::mkError);
+  EXPECT_EQ(messages[0].Text, "Unable to open com port");
 }
