@@ -2,7 +2,7 @@
 // port given on the command line, measures for a number of channel turns and
 // then photographs the X screen with ImageMagick's import. Used to look at
 // the main window under Xvfb; not a test.
-//   app_screenshot PORT OUT.png [TURNS]
+//   app_screenshot PORT OUT.png [TURNS] [options]
 #include <QApplication>
 #include <QProcess>
 #include <QTimer>
@@ -28,6 +28,13 @@ int main(int argc, char** argv) {
   Main->ComPort1->SetPort(port.toStdString());
   Main->move(20, 20);
   Main->show();
+  Comment = new TComment(Main);
+  if (argc > 4 && QString(argv[4]) == "options") {
+    Options->move(400, 20);
+    Options->show();
+    Comment->move(400, 360);
+    Comment->show();
+  }
   int n = 0;
   Main->OnChannelDone = [&](int) {
     if (++n != turns) return;
