@@ -297,6 +297,7 @@ class TComThread {
     port_->device_->Interrupt();
   }
   bool Finished() const { return finished_; }
+  bool IsCurrent() const { return th_.get_id() == std::this_thread::get_id(); }
   void Join() {
     if (th_.joinable()) th_.join();
   }
@@ -408,6 +409,7 @@ TCustomComPort::~TCustomComPort() {
     StopThread();
     thread_.reset();
   }
+  JoinRetired();
   if (device_) device_->Close();
   auto notify = std::move(freeNotify_);
   for (auto& n : notify)
@@ -435,6 +437,17 @@ void TCustomComPort::RemoveFreeNotification(const void* key) {
   freeNotify_.erase(std::remove_if(freeNotify_.begin(), freeNotify_.end(),
                                    [key](const auto& n) { return n.first == key; }),
                     freeNotify_.end());
+}
+
+void TCustomComPort::JoinRetired() {
+  for (auto it = retired_.begin(); it != retired_.end();) {
+    if ((*it)->IsCurrent()) {
+      ++it;
+      continue;
+    }
+    (*it)->Join();
+    it = retired_.erase(it);
+  }
 }
 
 bool TCustomComPort::EventThreadRunning() const {
@@ -674,6 +687,7 @@ void TCustomComPort::AfterOpenNotifications() {
 
 void TCustomComPort::Open() {
   if (connected_ || designing_) return;
+  JoinRetired();
   DoBeforeOpen();
   OpenDevice();
   connected_ = true;
@@ -702,6 +716,14 @@ void TCustomComPort::Open() {
 }
 
 void TCustomComPort::StopThread() {
+  if (thread_->IsCurrent()) {
+    // A handler on the event thread itself (smNone) closed the port: the
+    // thread cannot wait for its own end; it ends after this batch and is
+    // joined later.
+    thread_->RequestStop();
+    retired_.push_back(std::move(thread_));
+    return;
+  }
   {
     std::lock_guard<std::mutex> lk(syncLock_);
     syncStopping_ = true;

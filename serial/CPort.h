@@ -450,6 +450,7 @@ class TCustomComPort {
   void RunHandlerStep(TComEvent ev);
   void SendToWindowThread(const std::function<void()>& fn);
   void StopThread();
+  void JoinRetired();
 
   void* owner_;
   std::string name_;
@@ -459,6 +460,8 @@ class TCustomComPort {
 
   std::unique_ptr<TComDevice> device_;
   std::unique_ptr<TComThread> thread_;
+  // Threads stopped from inside their own handler, joined at the next Open.
+  std::vector<std::unique_ptr<TComThread>> retired_;
   bool threadCreated_ = false;
   int updateCount_ = 0;
   std::vector<TComLink*> links_;

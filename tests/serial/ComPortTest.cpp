@@ -422,12 +422,24 @@ TEST_F(Events, CloseNeverDeadlocksOnAPendingHandOver) {
   QCoreApplication::processEvents();  // a stale posted event does nothing
   EXPECT_EQ(flags, 1);
 
-  // A handler that closes the port itself.
+  // A handler that closes the port itself, on the window thread and (with
+  // smNone) on the event thread.
   port->OnRxFlag = [&](TCustomComPort* p) { p->Close(); };
   port->Open();
   dev->Feed("y\n");
   EXPECT_TRUE(PumpUntil([&] { return !port->Connected(); }));
   EXPECT_FALSE(port->ThreadCreated());
+  port->SetSyncMethod(smNone);
+  std::atomic<bool> closed{false};
+  port->OnAfterClose = [&](TCustomComPort*) { closed = true; };
+  port->Open();
+  dev->Feed("z\n");
+  EXPECT_TRUE(PumpUntil([&] { return closed.load(); }));
+  port->OnAfterClose = nullptr;
+  port->OnRxFlag = nullptr;
+  port->Open();  // joins the thread that stopped itself
+  EXPECT_TRUE(port->ThreadCreated());
+  port->Close();
 }
 
 TEST_F(Events, CloseDiscardsQueuesAndVanishedDeviceEndsTheThread) {
