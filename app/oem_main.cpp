@@ -348,6 +348,16 @@ TMain::TMain(QWidget* parent, std::unique_ptr<TMainPort> port)
 }
 
 TMain::~TMain() {
+  // Close while the bus object still exists, and without notifications into
+  // a half-destroyed window.
+  if (ComPort1) {
+    ComPort1->OnAfterOpen = nullptr;
+    ComPort1->OnAfterClose = nullptr;
+    try {
+      ComPort1->Close();
+    } catch (const std::exception&) {
+    }
+  }
   if (OEMData == ownedBus_.get()) OEMData = nullptr;
   if (Main == this) Main = nullptr;
 }
