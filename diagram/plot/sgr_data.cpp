@@ -258,6 +258,29 @@ double Tsp_XYDataSeries::GetY(int index) const {
 }
 
 void Tsp_XYDataSeries::CalcExtremes() {
+  // After the oldest points of a long line were dropped, sorted X keeps its
+  // finite extremes at the two ends and the block summaries give Y, so the
+  // next repaint does not pay a pass over every stored point. Infinite Y
+  // values would hide the finite extremes in the summaries: full pass then.
+  double mn = 0, mx = 0;
+  const bool anyY = RangeMinMaxY(0, count_, mn, mx);
+  if (XSorted() && (!anyY || (std::isfinite(mn) && std::isfinite(mx)))) {
+    int a = 0, b = count_ - 1;
+    while (a <= b && !std::isfinite(GetX(a))) ++a;
+    while (b >= a && !std::isfinite(GetX(b))) --b;
+    hasX_ = a <= b;
+    if (hasX_) {
+      xMin_ = GetX(a);
+      xMax_ = GetX(b);
+    }
+    hasY_ = anyY;
+    if (hasY_) {
+      yMin_ = mn;
+      yMax_ = mx;
+    }
+    extValid_ = true;
+    return;
+  }
   hasX_ = hasY_ = false;
   for (int i = 0; i < count_; ++i) {
     const TXY& t = pts_[Phys(i)];
