@@ -350,7 +350,17 @@ void Tsp_XYPlot::MarkInvalid(bool layout, bool frame, bool field) {
 }
 
 void Tsp_XYPlot::RepaintNow() {
+  if (updateDepth_ > 0) {
+    repaintHeld_ = true;
+    return;
+  }
   if (isVisible() && !destroying_) repaint();
+}
+
+void Tsp_XYPlot::EndUpdate() {
+  if (updateDepth_ == 0 || --updateDepth_ > 0 || !repaintHeld_) return;
+  repaintHeld_ = false;
+  RepaintNow();
 }
 
 void Tsp_XYPlot::CalcLayout(QPainter& canvas) {

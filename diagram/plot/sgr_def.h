@@ -220,6 +220,11 @@ class Tsp_XYPlot : public QWidget {
   QImage* Bitmap() { return BufferedDisplay() ? &bitmap_ : nullptr; }
   // Runs a pending repaint at once (synchronously).
   void RepaintNow();
+  // Between BeginUpdate and EndUpdate the synchronous repaints are held back
+  // and EndUpdate runs one, so a caller that appends, trims and moves an
+  // axis in one step draws the result once. Calls nest.
+  void BeginUpdate() { ++updateDepth_; }
+  void EndUpdate();
 
   // Draws the whole plot into any painter of the given size (> 9 pixels).
   void DrawToCanvas(QPainter* canvas, int width, int height);
@@ -309,4 +314,6 @@ class Tsp_XYPlot : public QWidget {
   QColor bgColor_;
   QImage snapshot_;  // unbuffered picture under the rubber band
   bool destroying_ = false;
+  int updateDepth_ = 0;
+  bool repaintHeld_ = false;
 };
