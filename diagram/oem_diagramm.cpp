@@ -219,6 +219,20 @@ void TDiagramm::AddPoint(int channel, double time, double temperature) {
   Tsp_XYLine* line = Line(channel);
   if (!line) return;
   if (!std::isfinite(time) || !std::isfinite(temperature)) return;
+  // Append, trim and axis move are drawn by one synchronous repaint at the
+  // end instead of one per changed point: with full buffers the loop would
+  // otherwise wait for two or three field repaints per reading.
+  struct THeldRepaint {
+    Tsp_XYPlot* Plot;
+    explicit THeldRepaint(Tsp_XYPlot* p) : Plot(p) { Plot->BeginUpdate(); }
+    ~THeldRepaint() {
+      try {
+        Plot->EndUpdate();
+      } catch (...) {
+        // A failed repaint must not end the program; the next one redraws.
+      }
+    }
+  } held(Plot1);
   line->AddXY(time, temperature);
 
   const double hours = BufferHoursNow();
