@@ -333,7 +333,44 @@ bool Tsp_XYDataSeries::GetYMax(double& v) {
   return hasY_;
 }
 
+namespace {
+// Min and max of the Y values of len contiguous points (NaN is passed over).
+// Four running pairs keep the comparisons independent of each other, so the
+// scan is not held up by one long chain of dependent minimums.
+template <typename TPoint>
+void ScanMinMaxY(const TPoint* pt, int len, double& mn, double& mx) {
+  double a0 = mn, a1 = mn, a2 = mn, a3 = mn, b0 = mx, b1 = mx, b2 = mx, b3 = mx;
+  int k = 0;
+  for (; k + 4 <= len; k += 4) {
+    const double y0 = pt[k].y, y1 = pt[k + 1].y, y2 = pt[k + 2].y, y3 = pt[k + 3].y;
+    a0 = y0 < a0 ? y0 : a0;
+    a1 = y1 < a1 ? y1 : a1;
+    a2 = y2 < a2 ? y2 : a2;
+    a3 = y3 < a3 ? y3 : a3;
+    b0 = y0 > b0 ? y0 : b0;
+    b1 = y1 > b1 ? y1 : b1;
+    b2 = y2 > b2 ? y2 : b2;
+    b3 = y3 > b3 ? y3 : b3;
+  }
+  for (; k < len; ++k) {
+    const double y = pt[k].y;
+    a0 = y < a0 ? y : a0;
+    b0 = y > b0 ? y : b0;
+  }
+  a0 = a1 < a0 ? a1 : a0;
+  a2 = a3 < a2 ? a3 : a2;
+  mn = a2 < a0 ? a2 : a0;
+  b0 = b1 > b0 ? b1 : b0;
+  b2 = b3 > b2 ? b3 : b2;
+  mx = b2 > b0 ? b2 : b0;
+}
+}  // namespace
+
 void Tsp_XYDataSeries::ScanPhysMinMax(int p, int q, double& mn, double& mx) const {
+  if (q - p < 64) {
+    if (p < q) ScanMinMaxY(&pts_[p], q - p, mn, mx);
+    return;
+  }
   auto one = [&](double y) {
     if (y < mn) mn = y;
     if (y > mx) mx = y;
@@ -390,22 +427,18 @@ void Tsp_XYLine::SetLineDrawing(TLineDrawing d) {
 }
 
 namespace {
-// Fills the pixels whose centres lie inside the segment's stroke: a
-// rectangle of the pen's width with square ends, as the painter's wide pen
-// draws it, but without building a path per segment.
-void FillStroke(uchar* base, qsizetype bpl, const QRect& clip, const QLine& l, double h, QRgb c) {
-  auto span = [&](int r, int c0, int c1) {
-    c0 = std::max(c0, clip.left());
-    c1 = std::min(c1, clip.right());
-    QRgb* row = reinterpret_cast<QRgb*>(base + r * bpl);
-    for (int x = c0; x <= c1; ++x) row[x] = c;
-  };
+// The pixels whose centres lie inside the segment's stroke: a rectangle of
+// the pen's width with square ends, as the painter's wide pen draws it,
+// without building a path per segment. Rows r0..r1 are considered; each
+// covered row is handed to span(row, first column, last column).
+template <typename TSpan>
+void StrokeSpans(const QLine& l, double h, int r0lim, int r1lim, TSpan&& span) {
   const int hw = static_cast<int>(h * 2);
   if (l.x1() == l.x2() && (hw & 1) == 0) {
     // Vertical (the columns of a reduced line): a plain rectangle.
     const int half = hw / 2;
-    const int r0 = std::max(std::min(l.y1(), l.y2()) - half, clip.top());
-    const int r1 = std::min(std::max(l.y1(), l.y2()) + half - 1, clip.bottom());
+    const int r0 = std::max(std::min(l.y1(), l.y2()) - half, r0lim);
+    const int r1 = std::min(std::max(l.y1(), l.y2()) + half - 1, r1lim);
     for (int r = r0; r <= r1; ++r) span(r, l.x1() - half, l.x1() + half - 1);
     return;
   }
@@ -429,8 +462,8 @@ void FillStroke(uchar* base, qsizetype bpl, const QRect& clip, const QLine& l, d
   }
   const double ymin = std::min({py[0], py[1], py[2], py[3]});
   const double ymax = std::max({py[0], py[1], py[2], py[3]});
-  const int r0 = std::max(static_cast<int>(std::ceil(ymin - 0.5)), clip.top());
-  const int r1 = std::min(static_cast<int>(std::ceil(ymax - 0.5)) - 1, clip.bottom());
+  const int r0 = std::max(static_cast<int>(std::ceil(ymin - 0.5)), r0lim);
+  const int r1 = std::min(static_cast<int>(std::ceil(ymax - 0.5)) - 1, r1lim);
   for (int r = r0; r <= r1; ++r) {
     const double yc = r + 0.5;
     double xa = 1e18, xb = -1e18;
@@ -444,6 +477,46 @@ void FillStroke(uchar* base, qsizetype bpl, const QRect& clip, const QLine& l, d
     if (xa > xb) continue;
     span(r, static_cast<int>(std::ceil(xa - 0.5)), static_cast<int>(std::ceil(xb - 0.5)) - 1);
   }
+}
+
+// Short slanted segments of the 2-pixel pen (the joins between the columns
+// of a reduced line) come in few shapes; each shape's spans are worked out
+// once, relative to the segment's start, and then only copied.
+struct TSpan {
+  int Row, C0, C1;
+};
+constexpr int kMemoDx = 2, kMemoDy = 96;
+const std::vector<TSpan>& MemoSpans(int dx, int dy) {
+  static std::vector<std::vector<TSpan>> memo((2 * kMemoDx + 1) * (2 * kMemoDy + 1));
+  static std::vector<bool> known(memo.size(), false);
+  const size_t k = static_cast<size_t>((dx + kMemoDx) * (2 * kMemoDy + 1) + (dy + kMemoDy));
+  if (!known[k]) {
+    StrokeSpans(QLine(0, 0, dx, dy), 1.0, -(1 << 20), 1 << 20, [&](int r, int c0, int c1) {
+      memo[k].push_back({r, c0, c1});
+    });
+    known[k] = true;
+  }
+  return memo[k];
+}
+
+void FillStroke(uchar* base, qsizetype bpl, const QRect& clip, const QLine& l, double h, QRgb c) {
+  auto span = [&](int r, int c0, int c1) {
+    c0 = std::max(c0, clip.left());
+    c1 = std::min(c1, clip.right());
+    QRgb* row = reinterpret_cast<QRgb*>(base + r * bpl);
+    for (int x = c0; x <= c1; ++x) row[x] = c;
+  };
+  const int dx = l.x2() - l.x1(), dy = l.y2() - l.y1();
+  if (h == 1.0 && dx != 0 && std::abs(dx) <= kMemoDx && std::abs(dy) <= kMemoDy) {
+    const int x0 = l.x1(), y0 = l.y1();
+    for (const TSpan& s : MemoSpans(dx, dy)) {
+      const int r = y0 + s.Row;
+      if (r < clip.top() || r > clip.bottom()) continue;
+      span(r, x0 + s.C0, x0 + s.C1);
+    }
+    return;
+  }
+  StrokeSpans(l, h, clip.top(), clip.bottom(), span);
 }
 }  // namespace
 
@@ -502,14 +575,40 @@ void Tsp_XYLine::DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
 // column is fully described by its first, lowest, highest and last point.
 // The columns are found by searching the sorted X values with the same
 // value-to-pixel mapping the exact drawing uses, so the bins match it.
+namespace {
+// ValueToPixel's own arithmetic, inline: the same product and sum, rounded
+// half to even as nearbyint does in the default rounding mode (the constant
+// is 1.5 * 2^52; exact for every value the clamp lets through), clamped the
+// same way. The reduction maps every visible point, so the call matters.
+struct TPixMap {
+  double ov, ppu, op;
+  explicit TPixMap(const Tsp_Scale& s)
+      : ov(s.OriginValue()), ppu(s.PixelsPerUnit()), op(s.OriginPixel()) {}
+  int operator()(double v) const {
+    const double q = (v - ov) * ppu + op;
+    if (!(q >= -MaxPixelCoord)) return -MaxPixelCoord;  // NaN too
+    if (q > MaxPixelCoord) return MaxPixelCoord;
+    constexpr double kRound = 6755399441055744.0;
+    return static_cast<int>((q + kRound) - kRound);
+  }
+};
+}  // namespace
+
+// Every stored segment whose ends share a pixel column is vertical, so a
+// column is fully described by its first, lowest, highest and last point.
+// The columns are found on the sorted X values with the same value-to-pixel
+// mapping the exact drawing uses, so the bins match it. The end of a column
+// is first guessed from the length of the previous one, which for evenly
+// spaced readings is right or one off, so a column costs a few mappings.
 void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
   lineBuf_.clear();
   Tsp_XYPlot* pl = Plot();
   const int n = Count();
   const bool inc = ax.PixelsPerUnit() >= 0;
   const int lo = pl->FieldLeft() - 3, hi = pl->FieldRight() + 3;
-  auto px = [&](int i) { return ax.ValueToPixel(pts_[Phys(i)].x); };
-  auto py = [&](int i) { return ay.ValueToPixel(pts_[Phys(i)].y); };
+  const TPixMap mapX(ax), mapY(ay);
+  auto px = [&](int i) { return mapX(pts_[Phys(i)].x); };
+  auto py = [&](int i) { return mapY(pts_[Phys(i)].y); };
   auto before = [&](int c) { return inc ? c < lo : c > hi; };
   auto beyond = [&](int c) { return inc ? c > hi : c < lo; };
   // First point not before the visible columns.
@@ -524,31 +623,9 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
   auto add = [&](const QPoint& s, const QPoint& e) {
     if (!(FarOff(s) && FarOff(e))) lineBuf_.emplace_back(s, e);
   };
-  QPoint prev;
-  bool havePrev = false;
-  if (a > 0) {
-    prev = QPoint(px(a - 1), py(a - 1));
-    havePrev = true;
-  }
-  int i = a;
-  while (i < n) {
-    const int c = px(i);
-    if (beyond(c)) {
-      if (havePrev) add(prev, QPoint(c, py(i)));
-      break;
-    }
-    // Gallop to the end of this column.
-    int l = i, h = n, step = 1;
-    for (;;) {
-      int k = l + step;
-      if (k >= n) break;
-      if (px(k) != c) {
-        h = k;
-        break;
-      }
-      l = k;
-      step *= 2;
-    }
+  // Index of the first point after l outside column c, given px(l) == c and
+  // px(h) != c (h == n: past the end).
+  auto split = [&](int l, int h, int c) {
     while (h - l > 1) {
       int m = l + (h - l) / 2;
       if (px(m) == c)
@@ -556,13 +633,49 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
       else
         h = m;
     }
-    const int j = h;
+    return h;
+  };
+  QPoint prev;
+  bool havePrev = false;
+  if (a > 0) {
+    prev = QPoint(px(a - 1), py(a - 1));
+    havePrev = true;
+  }
+  int i = a, run = 1;
+  while (i < n) {
+    const int c = px(i);
+    if (beyond(c)) {
+      if (havePrev) add(prev, QPoint(c, py(i)));
+      break;
+    }
+    int j;
+    const int g = std::min(i + run, n);
+    if (px(g - 1) != c) {
+      j = split(i, g - 1, c);
+    } else if (g == n || px(g) != c) {
+      j = g;
+    } else {
+      // Longer than the previous column: gallop on.
+      int l = g, h = n, step = 1;
+      for (;;) {
+        int k = l + step;
+        if (k >= n) break;
+        if (px(k) != c) {
+          h = k;
+          break;
+        }
+        l = k;
+        step *= 2;
+      }
+      j = split(l, h, c);
+    }
+    run = j - i;
     QPoint first(c, py(i));
     if (havePrev) add(prev, first);
-    if (j - i >= 2) {
+    if (run >= 2) {
       double mn, mx;
       if (RangeMinMaxY(i, j, mn, mx)) {
-        int y1 = ay.ValueToPixel(mn), y2 = ay.ValueToPixel(mx);
+        int y1 = mapY(mn), y2 = mapY(mx);
         if (y1 != y2) add(QPoint(c, y1), QPoint(c, y2));
       }
     }
