@@ -224,9 +224,11 @@ void Tsp_XYDataSeries::Delete(int index) {
     // Dropping the oldest point only moves the start.
     head_ = Phys(1);
     --count_;
+    ++firstSeq_;
   } else {
     for (int i = index; i + 1 < count_; ++i) pts_[Phys(i)] = pts_[Phys(i + 1)];
     --count_;
+    ++editStamp_;
     RebuildBlocks();
   }
   if (count_ == 0) {
@@ -239,6 +241,7 @@ void Tsp_XYDataSeries::Delete(int index) {
 
 void Tsp_XYDataSeries::Clear() {
   if (count_ == 0) return;
+  firstSeq_ += count_;
   count_ = 0;
   head_ = 0;
   descents_ = 0;
@@ -641,6 +644,21 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
     prev = QPoint(px(a - 1), py(a - 1));
     havePrev = true;
   }
+  // Columns of the last drawing are kept while the zoom, the temperature
+  // scale and the stored points (apart from the two ends) are the same.
+  TColumnKey key;
+  key.Xppu = ax.PixelsPerUnit();
+  key.Yov = ay.OriginValue();
+  key.Yppu = ay.PixelsPerUnit();
+  key.Yop = ay.OriginPixel();
+  key.Lo = lo;
+  key.Hi = hi;
+  key.Stamp = EditStamp();
+  if (!(key == columnKey_) || columns_.size() != static_cast<size_t>(hi - lo + 1)) {
+    columns_.assign(static_cast<size_t>(hi - lo + 1), TColumn());
+    columnKey_ = key;
+  }
+  const int64_t seq0 = FirstSeq();
   int i = a, run = 1;
   while (i < n) {
     const int c = px(i);
@@ -648,14 +666,18 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
       if (havePrev) add(prev, QPoint(c, py(i)));
       break;
     }
+    TColumn& col = columns_[static_cast<size_t>(c - lo)];
+    // The column's end as it was, else as long as the previous column.
+    int g = std::min(i + run, n);
+    if (col.Seq0 >= 0 && col.Seq1 - seq0 > i && col.Seq1 - seq0 <= n)
+      g = static_cast<int>(col.Seq1 - seq0);
     int j;
-    const int g = std::min(i + run, n);
     if (px(g - 1) != c) {
       j = split(i, g - 1, c);
     } else if (g == n || px(g) != c) {
       j = g;
     } else {
-      // Longer than the previous column: gallop on.
+      // Longer than guessed: gallop on.
       int l = g, h = n, step = 1;
       for (;;) {
         int k = l + step;
@@ -670,16 +692,21 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
       j = split(l, h, c);
     }
     run = j - i;
-    QPoint first(c, py(i));
-    if (havePrev) add(prev, first);
-    if (run >= 2) {
+    if (col.Seq0 != seq0 + i || col.Seq1 != seq0 + j) {
+      col.Seq0 = seq0 + i;
+      col.Seq1 = seq0 + j;
+      col.YFirst = py(i);
+      col.YLast = py(j - 1);
+      col.YMin = col.YMax = col.YFirst;
       double mn, mx;
-      if (RangeMinMaxY(i, j, mn, mx)) {
-        int y1 = mapY(mn), y2 = mapY(mx);
-        if (y1 != y2) add(QPoint(c, y1), QPoint(c, y2));
+      if (run >= 2 && RangeMinMaxY(i, j, mn, mx)) {
+        col.YMin = mapY(mn);
+        col.YMax = mapY(mx);
       }
     }
-    prev = QPoint(c, py(j - 1));
+    if (havePrev) add(prev, QPoint(c, col.YFirst));
+    if (col.YMin != col.YMax) add(QPoint(c, col.YMin), QPoint(c, col.YMax));
+    prev = QPoint(c, col.YLast);
     havePrev = true;
     i = j;
   }

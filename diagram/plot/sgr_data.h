@@ -3,6 +3,7 @@
 // with optional point markers.
 #include <QColor>
 #include <QLine>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -101,6 +102,11 @@ class Tsp_XYDataSeries : public Tsp_DataSeries {
   bool HasNaNY() const { return nanY_ > 0; }
   // Min/max of Y over points [a, b); false if the range is empty.
   bool RangeMinMaxY(int a, int b, double& mn, double& mx) const;
+  // Running number of point 0: dropping the oldest point advances it, so a
+  // stored point keeps its number (SeqOf) for as long as it is stored.
+  int64_t FirstSeq() const { return firstSeq_; }
+  // Changes with every edit other than appending and dropping the oldest.
+  uint64_t EditStamp() const { return editStamp_; }
 
  protected:
   virtual void AttrChanged(bool pointAttr);
@@ -127,6 +133,8 @@ class Tsp_XYDataSeries : public Tsp_DataSeries {
   bool active_ = true;
   int head_ = 0, count_ = 0, cap_ = 0;
   int descents_ = 0;  // pairs of neighbours with decreasing (or NaN) X
+  int64_t firstSeq_ = 0;
+  uint64_t editStamp_ = 0;
   int nanY_ = 0;
   // Y extremes per block of 32 and of 1024 physical slots.
   std::vector<double> bmin0_, bmax0_, bmin1_, bmax1_;
@@ -172,4 +180,24 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   Tsp_PointAttr pointAttr_;
   TLineDrawing drawing_ = ldReduced;
   std::vector<QLine> lineBuf_;
+
+  // The reduced columns of the last drawing, by pixel column. While the
+  // scales keep their zoom (the time axis only slides) and the points only
+  // grow at the end and drop at the start, a column holding the same points
+  // as before reuses its extremes instead of visiting them again.
+  struct TColumn {
+    int64_t Seq0 = -1, Seq1 = -1;  // running numbers of its points [Seq0, Seq1)
+    int YFirst = 0, YMin = 0, YMax = 0, YLast = 0;
+  };
+  struct TColumnKey {
+    double Xppu = 0, Yov = 0, Yppu = 0, Yop = 0;
+    int Lo = 0, Hi = -1;
+    uint64_t Stamp = 0;
+    bool operator==(const TColumnKey& o) const {
+      return Xppu == o.Xppu && Yov == o.Yov && Yppu == o.Yppu && Yop == o.Yop && Lo == o.Lo &&
+             Hi == o.Hi && Stamp == o.Stamp;
+    }
+  };
+  std::vector<TColumn> columns_;
+  TColumnKey columnKey_;
 };
