@@ -213,16 +213,6 @@ void TTempPanel::ShowValue(double x) {
   }
 }
 
-TStatusWindow::TStatusWindow(QWidget* parent) : QWidget(parent, Qt::Tool) {
-  setWindowTitle("Status");
-  setFixedSize(211, 37);
-  Label1 = new QLabel(this);
-  QFont f = Label1->font();
-  f.setPixelSize(16);
-  Label1->setFont(f);
-  Label1->setGeometry(56, 8, 150, 22);
-}
-
 // ---------------------------------------------------------------------------
 // Main window
 
@@ -426,10 +416,22 @@ void TMain::ConnectButtonClick() {
     if (StatusWindow) {
       StatusWindow->show();
       StatusWindow->Label1->setText("Connecting...");
+      StatusWindow->ShowProgress(0);
     }
     QCoreApplication::processEvents();
     port_->Open();
-    OEMData->ScanBus();
+    {
+      // A quiet bus takes seconds to scan; the status window shows how far it
+      // got. The hook is ours only for this scan.
+      struct TProgressHook {
+        TOEMData* bus;
+        ~TProgressHook() { bus->OnScanProgress = nullptr; }
+      } hook{OEMData};
+      OEMData->OnScanProgress = [](int done) {
+        if (StatusWindow) StatusWindow->ShowProgress(done);
+      };
+      OEMData->ScanBus();
+    }
     if (!OEMData->Devices.empty()) SetLed(true);
     for (auto& dev : OEMData->Devices) {
       dev->GetChannelCount();

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "app/oem_constatus.h"
+
 class QAction;
 class TOEMPort;
 class TOEMData;
@@ -27,7 +29,6 @@ class TAnalog;
 class TCalibNr;
 class TSetAveraging;
 class TDevList;
-class TStatusWindow;
 class TMain;
 
 // Program-wide objects, created once at start-up in this order and alive until
@@ -91,14 +92,6 @@ class TTempPanel : public QGroupBox {
  protected:
   void contextMenuEvent(QContextMenuEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
-};
-
-// The small window shown while the bus is scanned.
-class TStatusWindow : public QWidget {
-  Q_OBJECT
- public:
-  explicit TStatusWindow(QWidget* parent = nullptr);
-  QLabel* Label1;
 };
 
 class TMain : public QWidget {

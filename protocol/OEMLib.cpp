@@ -332,7 +332,8 @@ void TOEMData::ScanBus() {
   ChannelTotal = 0;
   TDeviceParam probe;
   ConnectTransfers(probe);
-  for (int address = 0; address <= 20; ++address) {
+  for (int address = 0; address < ScanAddressCount; ++address) {
+    if (OnScanProgress) OnScanProgress(address);
     probe.Address = static_cast<uint8_t>(address);
     if (probe.GetDeviceName().empty()) continue;
     auto device = std::make_unique<TDeviceParam>();
@@ -341,6 +342,7 @@ void TOEMData::ScanBus() {
     Devices.push_back(std::move(device));
     ChannelTotal += Devices.back()->GetChannelCount();
   }
+  if (OnScanProgress) OnScanProgress(ScanAddressCount);
 }
 
 TDeviceParam* TOEMData::ChannelDevice(int index) {

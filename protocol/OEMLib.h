@@ -120,8 +120,13 @@ class TOEMData {
   std::string TransferSetting(const std::string& frame);
   void PortLineEnd();
 
+  // Bus addresses the scan probes: 0 .. ScanAddressCount - 1.
+  static constexpr int ScanAddressCount = 21;
   void ScanBus();
   TDeviceParam* ChannelDevice(int index);
+  // Told the address about to be probed, and ScanAddressCount once the scan
+  // is through, so a caller can show how far a slow scan of a quiet bus got.
+  std::function<void(int address)> OnScanProgress;
 
   std::vector<std::unique_ptr<TDeviceParam>> Devices;
   int ChannelTotal = 0;

@@ -1,0 +1,28 @@
+#include "app/oem_constatus.h"
+
+#include <QFont>
+
+#include "protocol/OEMLib.h"
+
+TStatusWindow::TStatusWindow(QWidget* parent) : QWidget(parent, Qt::Tool) {
+  setWindowTitle("Status");
+  // Taller than the bare label needs, to make room for the bar below it.
+  setFixedSize(211, 62);
+  Label1 = new QLabel(this);
+  QFont f = Label1->font();
+  f.setPixelSize(16);
+  Label1->setFont(f);
+  Label1->setGeometry(56, 8, 150, 22);
+  ProgressBar1 = new QProgressBar(this);
+  ProgressBar1->setGeometry(8, 36, 195, 18);
+  ProgressBar1->setRange(0, TOEMData::ScanAddressCount);
+  ProgressBar1->setValue(0);
+  // "n of 21" says more than a percentage while the addresses tick by.
+  ProgressBar1->setFormat("%v of %m");
+  ProgressBar1->setAlignment(Qt::AlignCenter);
+}
+
+void TStatusWindow::ShowProgress(int done) {
+  ProgressBar1->setValue(done);
+  if (isVisible()) ProgressBar1->repaint();
+}
