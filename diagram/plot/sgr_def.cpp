@@ -300,6 +300,7 @@ void Tsp_XYPlot::SetColor(const QColor& c) {
 }
 
 void Tsp_XYPlot::CreateBitmap() {
+  ++fullEpoch_;  // a new image holds no frame yet
   if (width() > 0 && height() > 0)
     bitmap_ = QImage(size(), QImage::Format_RGB32);
   else
@@ -333,7 +334,27 @@ int Tsp_XYPlot::CursorColumn() const {
 
 void Tsp_XYPlot::Invalidate() {
   layoutValid_ = frameValid_ = fieldValid_ = false;
+  ++fullEpoch_;
   update();
+}
+
+bool Tsp_XYPlot::FrameTicksUnchanged() {
+  std::vector<int> pos;
+  std::vector<std::string> labels;
+  for (Tsp_Axis* a : {top_.get(), right_.get(), left_.get(), bottom_.get()}) {
+    pos.push_back(a->TicksCount());
+    for (int i = 0; i < a->TicksCount(); ++i) {
+      pos.push_back(a->TickPos(i));
+      if (!a->NoTicksLabel()) labels.push_back(a->TickLabel(i));
+    }
+  }
+  const bool same = frameEpoch_ == fullEpoch_ && frameBorder_ == borderStyle_ &&
+                    pos == frameTickPos_ && labels == frameTickLabels_;
+  frameEpoch_ = fullEpoch_;
+  frameBorder_ = borderStyle_;
+  frameTickPos_.swap(pos);
+  frameTickLabels_.swap(labels);
+  return same;
 }
 
 void Tsp_XYPlot::InvalidateParts(bool layout, bool frame, bool field) {
@@ -588,7 +609,7 @@ void Tsp_XYPlot::paintEvent(QPaintEvent*) {
       canvas_ = &bp;
       if (!layoutValid_) CalcLayout(bp);
       if (!frameValid_) {
-        DrawFrame(bp);
+        if (!FrameTicksUnchanged()) DrawFrame(bp);
         frameValid_ = true;
       }
       if (!fieldValid_) {

@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -316,4 +317,13 @@ class Tsp_XYPlot : public QWidget {
   bool destroying_ = false;
   int updateDepth_ = 0;
   bool repaintHeld_ = false;
+  // What the frame in the off-screen image was drawn from. A scroll that
+  // leaves every tick mark and label where it was (the time axis slides a
+  // fraction of a pixel per reading) keeps the frame instead of drawing it
+  // again. Any full invalidation counts up the epoch and forces a redraw.
+  bool FrameTicksUnchanged();
+  uint64_t fullEpoch_ = 0, frameEpoch_ = ~uint64_t(0);
+  std::vector<int> frameTickPos_;
+  std::vector<std::string> frameTickLabels_;
+  TBorderStyle frameBorder_ = bs_None;
 };
