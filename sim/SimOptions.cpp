@@ -239,7 +239,8 @@ std::string TSimOptions::Usage() {
 
 Emulates a bus of temperature measuring devices on a pseudo-terminal. Prints
 the terminal's path on one line and answers frames until it is stopped with
-SIGTERM or SIGINT (Ctrl+C).
+SIGTERM or SIGINT (Ctrl+C). Give that path (or the --link path) to Quilex
+Assistant as its port under "PortSettings".
 
 Options (each may also be written --name=value):
   --link PATH             create a symbolic link PATH to the terminal (an
@@ -247,18 +248,22 @@ Options (each may also be written --name=value):
   --device ADDR:CHANNELS:SCALE[:NAME]
                           add a device at bus address ADDR (0..20) with
                           CHANNELS channels (1..32), reporting SCALE device
-                          units per degree; repeatable. Without any --device
-                          the bus holds 3:2:10 and 7:1:100.
+                          units per degree (10: tenths, 100: hundredths);
+                          NAME is what the device list shows (QTM-CHANNELS);
+                          repeatable. Without any --device the bus holds two
+                          devices, 3:2:10 and 7:1:100.
   --curve ADDR:CH:KIND:PARAMS
                           temperature curve of channel CH (from 1), in degrees:
                             constant:VALUE
                             ramp:FROM:TO:PERIOD_S   (sawtooth)
                             sine:CENTRE:AMPLITUDE:PERIOD_S
-                            noise:CENTRE:AMPLITUDE  (calmed by the averaging)
+                            noise:CENTRE:AMPLITUDE  (smoothed by the device's
+                                                    averaging setting)
                           default: slow sine waves between about 20 and 30
   --invalid ADDR:CH       the channel reports its readings as not valid
   --valid ADDR:CH         the channel reports its readings as valid (default)
-  --fault ADDR:KIND[:ARG] misbehaviour of one device; repeatable:
+  --fault ADDR:KIND[:ARG] misbehaviour of one device, for trying out error
+                          handling; repeatable (ARG's default in brackets):
                             silent        no reply at all
                             no-ack        reply without acknowledgement line
                             wrong-ack     acknowledgement *01 instead of *00
@@ -277,5 +282,9 @@ Options (each may also be written --name=value):
                           those on the command line (sim/example.cfg in the
                           sources is a commented example)
   --help                  show this text
+
+Example: a four-channel oven at address 5 whose first channel ramps from 20 to
+80 degrees every ten minutes, reachable as /tmp/qx-bus:
+  quilex-sim --link /tmp/qx-bus --device 5:4:100:Oven --curve 5:1:ramp:20:80:600
 )";
 }
