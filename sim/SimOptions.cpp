@@ -239,8 +239,9 @@ std::string TSimOptions::Usage() {
 
 Emulates a bus of temperature measuring devices on a pseudo-terminal. Prints
 the terminal's path on one line and answers frames until it is stopped with
-SIGTERM or SIGINT (Ctrl+C). Give that path (or the --link path) to Quilex
-Assistant as its port under "PortSettings".
+SIGTERM or SIGINT (Ctrl+C). Quilex Assistant takes that path (or the --link
+path) as its port from the line Port=PATH in section [ComPort1] of its
+quilex.ini; ./scripts/run --port PATH in the sources writes that line.
 
 Options (each may also be written --name=value):
   --link PATH             create a symbolic link PATH to the terminal (an
