@@ -490,16 +490,16 @@ struct TSpan {
 };
 constexpr int kMemoDx = 2, kMemoDy = 96;
 const std::vector<TSpan>& MemoSpans(int dx, int dy) {
+  // GUI thread only, like all drawing. A slanted segment always covers
+  // pixels, so an empty entry is one not worked out yet.
   static std::vector<std::vector<TSpan>> memo((2 * kMemoDx + 1) * (2 * kMemoDy + 1));
-  static std::vector<bool> known(memo.size(), false);
-  const size_t k = static_cast<size_t>((dx + kMemoDx) * (2 * kMemoDy + 1) + (dy + kMemoDy));
-  if (!known[k]) {
+  std::vector<TSpan>& m =
+      memo[static_cast<size_t>((dx + kMemoDx) * (2 * kMemoDy + 1) + (dy + kMemoDy))];
+  if (m.empty())
     StrokeSpans(QLine(0, 0, dx, dy), 1.0, -(1 << 20), 1 << 20, [&](int r, int c0, int c1) {
-      memo[k].push_back({r, c0, c1});
+      m.push_back({r, c0, c1});
     });
-    known[k] = true;
-  }
-  return memo[k];
+  return m;
 }
 
 void FillStroke(uchar* base, qsizetype bpl, const QRect& clip, const QLine& l, double h, QRgb c) {
@@ -660,8 +660,8 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
   }
   const int64_t seq0 = FirstSeq();
   int i = a, run = 1;
+  int c = i < n ? px(i) : 0;  // column of point i
   while (i < n) {
-    const int c = px(i);
     if (beyond(c)) {
       if (havePrev) add(prev, QPoint(c, py(i)));
       break;
@@ -671,11 +671,15 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
     int g = std::min(i + run, n);
     if (col.Seq0 >= 0 && col.Seq1 - seq0 > i && col.Seq1 - seq0 <= n)
       g = static_cast<int>(col.Seq1 - seq0);
-    int j;
-    if (px(g - 1) != c) {
+    int j, next = 0;
+    bool nextKnown = false;
+    if (g - 1 > i && px(g - 1) != c) {
       j = split(i, g - 1, c);
-    } else if (g == n || px(g) != c) {
+    } else if (g == n) {
+      j = n;
+    } else if ((next = px(g)) != c) {
       j = g;
+      nextKnown = true;
     } else {
       // Longer than guessed: gallop on.
       int l = g, h = n, step = 1;
@@ -709,6 +713,7 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
     prev = QPoint(c, col.YLast);
     havePrev = true;
     i = j;
+    if (i < n) c = nextKnown ? next : px(i);
   }
   DrawLines(p, lineBuf_, true);
 }
