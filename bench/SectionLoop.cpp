@@ -1,0 +1,292 @@
+// The measurement loop against the in-process simulator (virtual time) and
+// against quilex-sim over a pseudo-terminal (real time), and the log line.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "app/oem_main.h"
+#include "app/oem_options.h"
+#include "bench/BenchDiagram.h"
+#include "bench/BenchSections.h"
+#include "common/QxDateTime.h"
+#include "diagram/oem_diagramm.h"
+#include "protocol/OEMLib.h"
+#include "serial/CPort.h"
+#include "sim/SimBus.h"
+
+extern char** environ;
+
+namespace bench {
+
+namespace {
+
+constexpr int kLoopChannels = 8;
+constexpr double kPauseMs = 52.0;  // the query's fixed pauses
+
+// The main window's port, backed by the in-process bus simulator.
+class TSimPort : public TMainPort {
+ public:
+  TSimBus Bus;
+  bool IsOpen = false;
+  TOEMPort& Io() override { return Bus; }
+  void Open() override {
+    if (IsOpen) return;
+    IsOpen = true;
+    if (OnAfterOpen) OnAfterOpen();
+  }
+  void Close() override {
+    if (!IsOpen) return;
+    IsOpen = false;
+    if (OnAfterClose) OnAfterClose();
+  }
+  bool Connected() override { return IsOpen; }
+  void ClearBuffers(bool, bool) override {}
+};
+
+// The real clock, keeping count of the time spent in pauses: what is left of
+// the wall time is the program's own work.
+class TMeasuringClock : public TClock {
+ public:
+  double Now() override { return sys_.Now(); }
+  void Sleep(int ms) override {
+    const double t0 = NowMs();
+    sys_.Sleep(ms);
+    sleptMs_ += NowMs() - t0;
+  }
+  int64_t TickMs() override { return sys_.TickMs(); }
+  double SleptMs() const { return sleptMs_; }
+
+ private:
+  TSystemClock sys_;
+  double sleptMs_ = 0;
+};
+
+// The program-wide objects the loop uses; removed again on destruction.
+struct TProgram {
+  QTemporaryDir Dir;
+  std::unique_ptr<TDiagramFeed> Feed;
+  std::unique_ptr<TMain> Main;
+
+  TProgram() {
+    MessageBoxHook = [](TMsgKind, const QString& text, const QPoint*) {
+      std::cerr << "message: " << text.toStdString() << std::endl;
+      return TMsgResult::mrOk;
+    };
+    Options = new TOptions();
+    Options->LogEveryValue = true;  // the busiest logging: a line per channel
+  }
+  ~TProgram() {
+    Main.reset();
+    Diagramm = nullptr;
+    Feed.reset();
+    delete Options;
+    Options = nullptr;
+    MessageBoxHook = nullptr;
+  }
+  // 12 hours of points on the loop's channels at the loop's pace, ending at
+  // `endDays`, in a visible diagram showing all 12 hours.
+  void FillDiagram(double endDays) {
+    TDataSet set{"loop", kLoopChannels, 62.5, static_cast<int64_t>(kLoopChannels) * 86400};
+    const double spanDays = set.Fill * set.StepMs / 86400000.0;
+    Feed = std::make_unique<TDiagramFeed>(set, 11, endDays - spanDays);
+    Feed->Fill();
+    Feed->Show();
+    Feed->SetTimeRange(0.5);
+    Diagramm = &Feed->Window();
+    Diagramm->BufferHours = [] { return Options->DiagramBufferHours; };
+  }
+  // Connects, starts logging at the first turn, and stops after `passes`
+  // measured passes; returns the wall time of each measured pass (ms) and
+  // calls `passEnd` at the end of every pass, the warm-up one included.
+  std::vector<double> Run(int passes, const std::function<void()>& passEnd) {
+    const QString log = Dir.filePath("loop.log");
+    Main->SaveDialogPrompt = [log](QString& name) {
+      name = log;
+      return true;
+    };
+    std::vector<double> out;
+    int turn = 0;
+    double t0 = 0;
+    Main->OnChannelDone = [&](int channel) {
+      ++turn;
+      if (turn == 1) Main->Button5Click();
+      if (channel != OEMData->ChannelTotal - 1) return;
+      // The first pass warms up; passes are timed from the end of one to
+      // the end of the next.
+      const double now = NowMs();
+      if (t0 > 0) out.push_back(now - t0);
+      t0 = now;
+      if (passEnd) passEnd();
+      if (static_cast<int>(out.size()) == passes) Main->ConnectButton->click();
+    };
+    Main->ConnectButton->click();
+    Main->OnChannelDone = nullptr;
+    if (out.size() < static_cast<size_t>(passes)) throw std::runtime_error("the loop ended early");
+    return out;
+  }
+};
+
+std::string SimPath(const TOptionsBench& opt) {
+  if (!opt.Sim.empty()) return opt.Sim;
+  std::string self = opt.Self;
+  const size_t slash = self.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/quilex-sim";
+}
+
+void LoopVirtual(const TOptionsBench& opt, TTable& t, std::vector<TTarget>& targets) {
+  TProgram prog;
+  prog.FillDiagram(46000.5);
+  TVirtualClock& clock = prog.Feed->VClock();
+  auto port = std::make_unique<TSimPort>();
+  for (int a = 1; a <= kLoopChannels / 2; ++a) {
+    TSimDevice& d = port->Bus.AddDevice(static_cast<uint8_t>(a), 2, 100);
+    for (int c = 0; c < 2; ++c)
+      d.Channels[c].Curve = TSimCurve::Noise(20.0 + 12.0 * (2 * (a - 1) + c), 0.5);
+  }
+  prog.Main = std::make_unique<TMain>(nullptr, std::move(port));
+  const int64_t v0 = clock.TickMs();
+  const std::vector<double> passes = prog.Run(opt.Quick ? 10 : 50, nullptr);
+  const double virtPerChannel =
+      static_cast<double>(clock.TickMs() - v0) / ((passes.size() + 1) * kLoopChannels);
+  std::vector<double> perChannel;
+  for (double p : passes) perChannel.push_back(p / kLoopChannels);
+  const TStats s = Summarize(perChannel);
+  t.Row({"in-process simulator, virtual time", Fmt(virtPerChannel, 1), Fmt(s.Median, 3),
+         Fmt(s.P95, 3), Fmt(s.Max, 3)});
+  targets.push_back({"loop (virtual time): own ms per channel", Fmt(s.Median, 3) + " ms", "<= 2 ms",
+                     s.Median <= 2.0});
+}
+
+void LoopPty(const TOptionsBench& opt, TTable& t, std::vector<TTarget>& targets) {
+  const std::string exe = SimPath(opt);
+  if (access(exe.c_str(), X_OK) != 0) {
+    std::cout << "(no " << exe << ": the pseudo-terminal run is skipped)\n";
+    targets.push_back({"loop (pty): own ms per channel", "not run", "<= 2 ms", false});
+    return;
+  }
+  TProgram prog;
+  const std::string dir = prog.Dir.path().toStdString();
+  setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+  const std::string link = dir + "/ttyQXbench";
+  std::vector<std::string> args = {exe, "--link", link};
+  for (int a = 1; a <= kLoopChannels / 2; ++a)
+    args.insert(args.end(), {"--device", std::to_string(a) + ":2:100"});
+  for (int a = 1; a <= kLoopChannels / 2; ++a)
+    for (int c = 1; c <= 2; ++c)
+      args.insert(args.end(), {"--curve", std::to_string(a) + ":" + std::to_string(c) + ":noise:" +
+                                              std::to_string(20 + 12 * (2 * a + c)) + ":0.5"});
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  pid_t sim = -1;
+  const int rc = posix_spawn(&sim, exe.c_str(), &fa, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  if (rc != 0) {
+    targets.push_back({"loop (pty): own ms per channel", "spawn failed", "<= 2 ms", false});
+    return;
+  }
+  for (int i = 0; i < 500 && access(link.c_str(), F_OK) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+
+  // The buffers are filled in virtual time up to now, then the real clock
+  // takes over, so the first real points continue the 12 hours.
+  prog.FillDiagram(SystemNow());
+  TMeasuringClock real;
+  SetClock(&real);
+  prog.Main = std::make_unique<TMain>();
+  prog.Main->ComPort1->SetPort(link);
+  double slept0 = 0;
+  std::vector<double> sleptPerPass;
+  const std::vector<double> passes = prog.Run(opt.Quick ? 4 : 15, [&] {
+    sleptPerPass.push_back(real.SleptMs() - slept0);
+    slept0 = real.SleptMs();
+  });
+  prog.Main.reset();
+  SetClock(nullptr);
+  kill(sim, SIGTERM);
+  int status = 0;
+  waitpid(sim, &status, 0);
+
+  // Pass i is measured from the end of pass i-1; its pauses are the sleeps
+  // counted between the same two moments.
+  std::vector<double> own, wall;
+  for (size_t i = 0; i < passes.size() && i + 1 < sleptPerPass.size(); ++i) {
+    wall.push_back(passes[i] / kLoopChannels);
+    own.push_back((passes[i] - sleptPerPass[i + 1]) / kLoopChannels);
+  }
+  const TStats sw = Summarize(wall), so = Summarize(own);
+  t.Row({"quilex-sim over a pty, real time", Fmt(sw.Median, 1), Fmt(so.Median, 3), Fmt(so.P95, 3),
+         Fmt(so.Max, 3)});
+  targets.push_back({"loop (pty): own ms per channel", Fmt(so.Median, 3) + " ms", "<= 2 ms",
+                     !own.empty() && so.Median <= 2.0});
+}
+
+}  // namespace
+
+void RunLoop(const TOptionsBench& opt, std::vector<TTarget>& targets) {
+  std::cout << "\nMeasurement loop: " << kLoopChannels
+            << " channels, logging every value, the diagram visible over 12 hours with full "
+               "buffers (8 x 86,400 points).\n"
+               "ms per channel: the whole turn, and the program's own time beyond the "
+               "pauses and the wait for the reply\n(in virtual time every pause is free; in "
+               "real time the pauses are measured and subtracted).\n\n";
+  TTable t({{"run", 36}, {"ms/channel", 11}, {"own med", 9}, {"p95", 9}, {"max", 9}});
+  t.Header();
+  LoopVirtual(opt, t, targets);
+  LoopPty(opt, t, targets);
+  (void)kPauseMs;
+}
+
+void RunLogLine(const TOptionsBench& opt, std::vector<TTarget>& targets) {
+  TVirtualClock clock;
+  TScopedClock scoped(&clock);
+  TProgram prog;
+  auto port = std::make_unique<TSimPort>();
+  TSimPort* p = port.get();
+  for (int a = 1; a <= 16; ++a) port->Bus.AddDevice(static_cast<uint8_t>(a), 2, 100);
+  prog.Main = std::make_unique<TMain>(nullptr, std::move(port));
+  p->Open();
+  OEMData->ScanBus();
+  for (int i = 0; i < OEMData->ChannelTotal; ++i) {
+    TDeviceParam* d = OEMData->ChannelDevice(i);
+    int32_t raw = 0;
+    if (d) d->ReadSample(raw);
+  }
+  prog.Main->LogFileName = prog.Dir.filePath("line.log");
+  const int n = opt.Quick ? 100 : 500;
+  std::vector<double> format, write;
+  for (int i = 0; i < n; ++i) {
+    clock.Advance(1000);
+    double t0 = NowMs();
+    const std::string line = prog.Main->FormatLogLine(Clock().Now());
+    format.push_back((NowMs() - t0) * 1000.0);
+    t0 = NowMs();
+    prog.Main->WriteLogLine();
+    write.push_back((NowMs() - t0) * 1000.0);
+  }
+  const TStats sf = Summarize(format), sw = Summarize(write);
+  std::cout << "\nLog line: WriteLogLine for " << OEMData->ChannelTotal
+            << " channels (open, append, flush to disk, close), " << n << " lines.\n\n";
+  TTable t({{"step", 36}, {"us med", 9}, {"p95", 9}, {"max", 9}});
+  t.Header();
+  t.Row({"building the line", Fmt(sf.Median, 1), Fmt(sf.P95, 1), Fmt(sf.Max, 1)});
+  t.Row({"WriteLogLine (whole)", Fmt(sw.Median, 1), Fmt(sw.P95, 1), Fmt(sw.Max, 1)});
+  targets.push_back({"log line, 32 channels", Fmt(sw.Median / 1000.0, 3) + " ms", "<= 2 ms",
+                     sw.Median <= 2000.0});
+}
+
+}  // namespace bench

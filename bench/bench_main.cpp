@@ -1,0 +1,72 @@
+// quilex-bench: measures the diagram update against the every-segment
+// drawing, the trim, the measurement loop, the log line and the memory, and
+// checks each figure against its target. Exit status 0 when all are met.
+#include <QApplication>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "bench/BenchSections.h"
+#include "bench/BenchSupport.h"
+
+namespace {
+
+void Usage() {
+  std::cout
+      << "usage: quilex-bench [--quick] [--only NAME]... [--sets ABC] [--images DIR] [--sim PATH]\n"
+         "  sections: diagram, trim, loop, log, memory\n"
+         "  --quick   fewer samples (for a smoke run; figures are rougher)\n"
+         "  --sets    which diagram data sets to run (letters A, B, C)\n"
+         "  --images  write the compared diagram pictures as PNG files there\n"
+         "  --sim     the quilex-sim program (default: next to this program)\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The probe runs in a child process of its own so that its resident size
+  // is not inflated by the other measurements.
+  if (argc >= 2 && std::strcmp(argv[1], "--rss-probe") == 0) {
+    QApplication app(argc, argv);
+    return bench::RunRssProbe();
+  }
+  bench::TOptionsBench opt;
+  opt.Self = argv[0];
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--quick") {
+      opt.Quick = true;
+    } else if (a == "--only" && i + 1 < argc) {
+      opt.Only.push_back(argv[++i]);
+    } else if (a == "--sets" && i + 1 < argc) {
+      opt.Sets = argv[++i];
+    } else if (a == "--images" && i + 1 < argc) {
+      opt.Images = argv[++i];
+    } else if (a == "--sim" && i + 1 < argc) {
+      opt.Sim = argv[++i];
+    } else {
+      Usage();
+      return a == "--help" || a == "-h" ? 0 : 2;
+    }
+  }
+  QApplication app(argc, argv);
+  std::vector<bench::TTarget> targets;
+  if (opt.Wants("diagram")) bench::RunDiagram(opt, targets);
+  if (opt.Wants("trim")) bench::RunTrim(opt, targets);
+  if (opt.Wants("loop")) bench::RunLoop(opt, targets);
+  if (opt.Wants("log")) bench::RunLogLine(opt, targets);
+  if (opt.Wants("memory")) bench::RunMemory(opt, targets);
+
+  std::cout << "\nTargets\n";
+  bench::TTable t({{"target", 44}, {"measured", 22}, {"limit", 22}, {"met", 4}});
+  t.Header();
+  bool all = true;
+  for (const auto& g : targets) {
+    t.Row({g.Name, g.Measured, g.Limit, g.Met ? "yes" : "NO"});
+    all = all && g.Met;
+  }
+  std::cout << (all ? "All targets met." : "Some targets are NOT met.") << std::endl;
+  return all ? 0 : 1;
+}
