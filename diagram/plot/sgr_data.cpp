@@ -659,6 +659,8 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
     columnKey_ = key;
   }
   const int64_t seq0 = FirstSeq();
+  // Columns of a few points are cheaper to look at again than to look up.
+  constexpr int kKeptRun = 8;
   int i = a, run = 1;
   int c = i < n ? px(i) : 0;  // column of point i
   while (i < n) {
@@ -666,11 +668,14 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
       if (havePrev) add(prev, QPoint(c, py(i)));
       break;
     }
-    TColumn& col = columns_[static_cast<size_t>(c - lo)];
-    // The column's end as it was, else as long as the previous column.
+    // The column ends about where the previous one's length says (evenly
+    // spaced readings), or where it ended last time.
     int g = std::min(i + run, n);
-    if (col.Seq0 >= 0 && col.Seq1 - seq0 > i && col.Seq1 - seq0 <= n)
-      g = static_cast<int>(col.Seq1 - seq0);
+    if (run >= kKeptRun) {
+      const TColumn& col = columns_[static_cast<size_t>(c - lo)];
+      if (col.Seq0 >= 0 && col.Seq1 - seq0 > i && col.Seq1 - seq0 <= n)
+        g = static_cast<int>(col.Seq1 - seq0);
+    }
     int j, next = 0;
     bool nextKnown = false;
     if (g - 1 > i && px(g - 1) != c) {
@@ -696,6 +701,8 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
       j = split(l, h, c);
     }
     run = j - i;
+    TColumn one;
+    TColumn& col = run >= kKeptRun ? columns_[static_cast<size_t>(c - lo)] : one;
     if (col.Seq0 != seq0 + i || col.Seq1 != seq0 + j) {
       col.Seq0 = seq0 + i;
       col.Seq1 = seq0 + j;
