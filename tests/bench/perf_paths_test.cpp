@@ -156,14 +156,21 @@ TEST_F(BufferedPlot, HeldRepaintsRunOnceAtTheOutermostEnd) {
 // scrolls; sliding the axis by small and large steps while points arrive and
 // expire must always show exactly what a drawing from nothing shows.
 TEST_F(BufferedPlot, KeptColumnsAndFrameShowWhatAFreshDrawingShows) {
-  Tsp_XYLine line;
+  // A dense line (many points per column) and a sparse one (a few).
+  Tsp_XYLine line, sparse;
   line.LineAttr().SetWidth(2);
+  sparse.LineAttr().SetWidth(2);
+  sparse.LineAttr().SetColor(0xFF0000);
   line.SetPlot(&plot);
+  sparse.SetPlot(&plot);
   plot.LeftAxis().SetMinMax(-20, 20);
   std::mt19937 rng(4);
   std::normal_distribution<double> noise(0, 3);
   double x = 0;
-  for (int i = 0; i < 20000; ++i, x += 1) line.AddXY(x, noise(rng) + (i % 5000 == 0 ? 15 : 0));
+  for (int i = 0; i < 20000; ++i, x += 1) {
+    line.AddXY(x, noise(rng) + (i % 5000 == 0 ? 15 : 0));
+    if (i % 23 == 0) sparse.AddXY(x, 10 + noise(rng));
+  }
   plot.BottomAxis().SetMinMax(x - 8000, x);
   plot.Invalidate();
   Shown();
@@ -172,8 +179,12 @@ TEST_F(BufferedPlot, KeptColumnsAndFrameShowWhatAFreshDrawingShows) {
   for (int round = 0; round < 30; ++round) {
     for (int k = 0; k < 6; ++k) {
       plot.BeginUpdate();
-      for (int a = 0; a < 1 + (round + k) % 4; ++a, x += 1) line.AddXY(x, noise(rng));
-      while (line.Count() > 0 && line.GetX(0) < x - 15000) line.Delete(0);
+      for (int a = 0; a < 1 + (round + k) % 4; ++a, x += 1) {
+        line.AddXY(x, noise(rng));
+        if (static_cast<int>(x) % 23 == 0) sparse.AddXY(x, 10 + noise(rng));
+      }
+      for (Tsp_XYLine* l : {&line, &sparse})
+        while (l->Count() > 0 && l->GetX(0) < x - 15000) l->Delete(0);
       plot.BottomAxis().MoveMinMax(steps[(round * 6 + k) % 11]);
       plot.EndUpdate();
     }
