@@ -574,6 +574,44 @@ void Tsp_XYLine::DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
   DrawLines(p, lineBuf_, drawing_ == ldReduced);
 }
 
+namespace {
+// A kept column whose points moved by a few at its ends (the time axis slid
+// a little, a point arrived or expired) is brought up to date from those
+// points alone: new points widen its extremes; a point that left changes
+// nothing when it lay strictly inside them. Otherwise false: scan again.
+template <typename TColumnT, typename TPy>
+bool SlideColumn(TColumnT& col, int64_t seq0, int i, int j, TPy py, bool yUp) {
+  constexpr int64_t kMaxMoved = 16;
+  if (col.Seq0 < 0) return false;
+  const int64_t c0 = col.Seq0 - seq0, c1 = col.Seq1 - seq0;  // kept range, as indexes now
+  if (c0 < 0 || c1 <= c0 || c0 >= j || c1 <= i) return false;
+  if (std::abs(c0 - i) + std::abs(c1 - j) > kMaxMoved) return false;
+  int lo = std::min(col.YMin, col.YMax), hi = std::max(col.YMin, col.YMax);
+  for (int64_t k = c0; k < i; ++k) {  // left at the start
+    const int y = py(static_cast<int>(k));
+    if (y <= lo || y >= hi) return false;
+  }
+  for (int64_t k = j; k < c1; ++k) {  // left at the end
+    const int y = py(static_cast<int>(k));
+    if (y <= lo || y >= hi) return false;
+  }
+  for (int64_t k = i; k < c0; ++k) {  // came at the start
+    const int y = py(static_cast<int>(k));
+    lo = std::min(lo, y);
+    hi = std::max(hi, y);
+  }
+  for (int64_t k = c1; k < j; ++k) {  // came at the end
+    const int y = py(static_cast<int>(k));
+    lo = std::min(lo, y);
+    hi = std::max(hi, y);
+  }
+  // The lowest value sits at the lowest pixel when the scale runs upwards.
+  col.YMin = yUp ? lo : hi;
+  col.YMax = yUp ? hi : lo;
+  return true;
+}
+}  // namespace
+
 // Every stored segment whose ends share a pixel column is vertical, so a
 // column is fully described by its first, lowest, highest and last point.
 // The columns are found by searching the sorted X values with the same
@@ -661,6 +699,7 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
   const int64_t seq0 = FirstSeq();
   // Columns of a few points are cheaper to look at again than to look up.
   constexpr int kKeptRun = 8;
+  const bool yUp = ay.PixelsPerUnit() >= 0;
   int i = a, run = 1;
   int c = i < n ? px(i) : 0;  // column of point i
   while (i < n) {
@@ -704,16 +743,18 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
     TColumn one;
     TColumn& col = run >= kKeptRun ? columns_[static_cast<size_t>(c - lo)] : one;
     if (col.Seq0 != seq0 + i || col.Seq1 != seq0 + j) {
+      if (!SlideColumn(col, seq0, i, j, py, yUp)) {
+        col.YMin = col.YMax = py(i);
+        double mn, mx;
+        if (run >= 2 && RangeMinMaxY(i, j, mn, mx)) {
+          col.YMin = mapY(mn);
+          col.YMax = mapY(mx);
+        }
+      }
       col.Seq0 = seq0 + i;
       col.Seq1 = seq0 + j;
       col.YFirst = py(i);
       col.YLast = py(j - 1);
-      col.YMin = col.YMax = col.YFirst;
-      double mn, mx;
-      if (run >= 2 && RangeMinMaxY(i, j, mn, mx)) {
-        col.YMin = mapY(mn);
-        col.YMax = mapY(mx);
-      }
     }
     if (havePrev) add(prev, QPoint(c, col.YFirst));
     if (col.YMin != col.YMax) add(QPoint(c, col.YMin), QPoint(c, col.YMax));
