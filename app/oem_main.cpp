@@ -134,6 +134,10 @@ class TComPortAdapter : public TMainPort {
   void Close() override { port_->Close(); }
   bool Connected() override { return port_->Connected(); }
   void ClearBuffers(bool input, bool output) override { port_->ClearBuffers(input, output); }
+  // The event thread ends by itself only when the device vanished.
+  bool LineLost() override {
+    return port_->Connected() && port_->ThreadCreated() && !port_->EventThreadRunning();
+  }
 
  private:
   TComPort* port_;
@@ -600,6 +604,9 @@ void TMain::DoMainLoop() {
       if (OnChannelDone) OnChannelDone(i);
       QCoreApplication::processEvents(QEventLoop::AllEvents);
       if (!port_->Connected()) return;
+      // Polling a line that is gone would spin here for ever without a
+      // reading; the connect handler reports it and closes the port.
+      if (port_->LineLost()) throw std::runtime_error("The serial line was lost");
     }
     // With no channel to poll there is nothing that would pause the loop.
     if (OEMData->ChannelTotal <= 0) return;

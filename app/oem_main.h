@@ -73,6 +73,9 @@ class TMainPort {
   virtual void Close() = 0;
   virtual bool Connected() = 0;
   virtual void ClearBuffers(bool input, bool output) = 0;
+  // True when the device behind an open port has gone away (a hung-up line,
+  // an unplugged adapter): every further exchange would fail.
+  virtual bool LineLost() { return false; }
   std::function<void()> OnAfterOpen;
   std::function<void()> OnAfterClose;
 };
