@@ -1,5 +1,7 @@
 #include "bench/BenchSupport.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +11,12 @@
 #include <sstream>
 
 namespace bench {
+
+double ThreadCpuMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
 
 double Quantile(const std::vector<double>& sorted, double q) {
   if (sorted.empty()) return 0;

@@ -14,6 +14,10 @@ inline double NowMs() {
   return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
 }
 
+// CPU time of the calling thread (ms): what it computed, without the time it
+// slept or waited for the disk or the line.
+double ThreadCpuMs();
+
 // Median, 95th percentile and maximum of a set of durations (ms).
 struct TStats {
   double Median = 0, P95 = 0, Max = 0, Mean = 0;
