@@ -743,18 +743,23 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
     TColumn one;
     TColumn& col = run >= kKeptRun ? columns_[static_cast<size_t>(c - lo)] : one;
     if (col.Seq0 != seq0 + i || col.Seq1 != seq0 + j) {
-      if (!SlideColumn(col, seq0, i, j, py, yUp)) {
-        col.YMin = col.YMax = py(i);
-        double mn, mx;
-        if (run >= 2 && RangeMinMaxY(i, j, mn, mx)) {
-          col.YMin = mapY(mn);
-          col.YMax = mapY(mx);
+      const int yFirst = py(i);
+      if (run == 1) {
+        col.YMin = col.YMax = col.YLast = yFirst;
+      } else {
+        if (!SlideColumn(col, seq0, i, j, py, yUp)) {
+          col.YMin = col.YMax = yFirst;
+          double mn, mx;
+          if (RangeMinMaxY(i, j, mn, mx)) {
+            col.YMin = mapY(mn);
+            col.YMax = mapY(mx);
+          }
         }
+        col.YLast = py(j - 1);
       }
       col.Seq0 = seq0 + i;
       col.Seq1 = seq0 + j;
-      col.YFirst = py(i);
-      col.YLast = py(j - 1);
+      col.YFirst = yFirst;
     }
     if (havePrev) add(prev, QPoint(c, col.YFirst));
     if (col.YMin != col.YMax) add(QPoint(c, col.YMin), QPoint(c, col.YMax));
