@@ -1,6 +1,7 @@
 // Every reply parse of the device object, fed one raw reply through a fake
 // transfer: the framing (payload, acknowledgement) and each command's payload.
 // Input: address byte, sub-channel byte, then the raw reply text.
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -62,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int callsBefore = reply.Calls;
   Check(d.GetChannelCount() == count);  // cached
   const double scale = d.GetScale();
-  Check(scale >= 1.0 && scale <= 32768.0);
+  Check(scale >= 1.0 && std::isfinite(scale));
   Check(d.GetScale() == scale && reply.Calls == callsBefore + 1);
 
   // Samples on every sub-channel the device has, and one beyond.
