@@ -50,6 +50,8 @@ TEST_F(DeviceFaults, SilentBusKeepsPanelsAndRecoversWithRightChannels) {
   EXPECT_FALSE(changedWhileFrozen);
   // A silent device costs one bounded wait per channel, never a hang.
   EXPECT_LT(slowestFrozenTurn, 1000);
+  std::printf("[ measured ] slowest turn of a silent channel: %lld ms\n",
+              (long long)slowestFrozenTurn);
   EXPECT_EQ(after, (std::vector<QString>{kCh0, kCh1, kCh2}));
   EXPECT_GT(DiagramPoints(0), frozenPoints[0]);
   EXPECT_TRUE(messages.empty());
@@ -146,7 +148,8 @@ TEST_F(DeviceFaults, LineHangUpEndsMeasuringKeepsDataAndIdlesUntilReconnect) {
   const int64_t endedAfter = SteadyMs() - killedAt;
   EXPECT_LT(turns, 400) << "the loop went on polling a dead line";
   EXPECT_LT(endedAfter, 5000);
-  EXPECT_GE(messages.size(), 1u);
+  EXPECT_EQ(messages, std::vector<QString>{"Connection Failed"});
+  std::printf("[ measured ] loop ended %lld ms after the hang-up\n", (long long)endedAfter);
   EXPECT_EQ(main->ConnectButton->text(), "Connect");
   EXPECT_FALSE(main->ComPort1->Connected());
   EXPECT_FALSE(main->PortOpen);
