@@ -32,7 +32,6 @@ namespace bench {
 namespace {
 
 constexpr int kLoopChannels = 8;
-constexpr double kPauseMs = 52.0;  // the query's fixed pauses
 
 // The main window's port, backed by the in-process bus simulator.
 class TSimPort : public TMainPort {
@@ -273,7 +272,6 @@ void RunLoop(const TOptionsBench& opt, std::vector<TTarget>& targets) {
   LoopVirtual(opt, t, targets, TLoopKind::lkNoLog);
   LoopVirtual(opt, t, targets, TLoopKind::lkNoDiagram);
   LoopPty(opt, t, targets);
-  (void)kPauseMs;
 }
 
 void RunLogLine(const TOptionsBench& opt, std::vector<TTarget>& targets) {
