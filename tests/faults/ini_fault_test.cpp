@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "tests/faults/FaultFixture.h"
+#include "tests/faults/SelfCopy.h"
 
 namespace {
 
@@ -91,6 +92,8 @@ TEST_F(IniFaults, GarbageBinaryAndHugeFilesAreKept) {
 TEST_F(IniFaults, UnreadableFileAndReadOnlyDirectory) {
   const std::string content = "[ComPort1]\nPort=ttyUSB7\nBaudRate=9600\n[Other]\nkeep=me\n";
   const std::string d = dir.path().toStdString();
+  const std::string child = CopySelfTo(d);
+  ASSERT_FALSE(child.empty());
   auto runAsUser = [&](const char* what) {
     SCOPED_TRACE(what);
     const pid_t pid = ::fork();
@@ -98,10 +101,7 @@ TEST_F(IniFaults, UnreadableFileAndReadOnlyDirectory) {
     if (pid == 0) {
       // Only plain system calls here: drop to nobody when we are root, then
       // start the program in a fresh process image.
-      char self[4096];
-      const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-      if (n <= 0) std::_Exit(126);
-      self[n] = '\0';
+      const char* self = child.c_str();
       ::setenv("QX_INI_CONTENT", content.c_str(), 1);
       const char* filter = "--gtest_filter=IniFaultsChild.DISABLED_StartAsUser";
       if (::geteuid() == 0)

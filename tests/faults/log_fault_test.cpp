@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "tests/app/AppTestSupport.h"
+#include "tests/faults/SelfCopy.h"
 
 namespace {
 
@@ -167,6 +168,7 @@ TEST_F(ReadOnlyLog, ReadOnlyFileAsUnprivilegedUser) {
     std::ofstream f(path, std::ios::binary);
     f << old;
   }
+  const std::string child = ::geteuid() == 0 ? CopySelfTo(d) : std::string();
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
   ASSERT_EQ(::chmod(d.c_str(), 0555), 0);  // the file cannot be deleted either
   const bool root = ::geteuid() == 0;
@@ -176,10 +178,8 @@ TEST_F(ReadOnlyLog, ReadOnlyFileAsUnprivilegedUser) {
     RunOverwriteCase(QString::fromStdString(path));
   } else {
     // The same cases in a child that drops to nobody before it starts.
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    ASSERT_GT(n, 0);
-    self[n] = '\0';
+    ASSERT_FALSE(child.empty());
+    const char* self = child.c_str();
     const pid_t pid = ::fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
