@@ -710,18 +710,24 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
     // The column ends about where the previous one's length says (evenly
     // spaced readings), or where it ended last time.
     int g = std::min(i + run, n);
+    const TColumn* kept = nullptr;  // last time's column ending at g
     if (run >= kKeptRun) {
       const TColumn& col = columns_[static_cast<size_t>(c - lo)];
-      if (col.Seq0 >= 0 && col.Seq1 - seq0 > i && col.Seq1 - seq0 <= n)
+      if (col.Seq0 >= 0 && col.Seq1 - seq0 > i && col.Seq1 - seq0 <= n) {
         g = static_cast<int>(col.Seq1 - seq0);
+        kept = &col;
+      }
     }
+    // The kept X values are those of the same stored points (the edit stamp
+    // is part of the key), so they map exactly as the points would.
+    const int lastC = kept ? mapX(kept->XLast) : 0;
     int j, next = 0;
     bool nextKnown = false;
-    if (g - 1 > i && px(g - 1) != c) {
+    if (g - 1 > i && (kept ? lastC : px(g - 1)) != c) {
       j = split(i, g - 1, c);
     } else if (g == n) {
       j = n;
-    } else if ((next = px(g)) != c) {
+    } else if ((next = kept && kept->HasNext ? mapX(kept->XNext) : px(g)) != c) {
       j = g;
       nextKnown = true;
     } else {
@@ -760,6 +766,12 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
       col.Seq0 = seq0 + i;
       col.Seq1 = seq0 + j;
       col.YFirst = yFirst;
+      col.XLast = pts_[Phys(j - 1)].x;
+      col.HasNext = false;
+    }
+    if (!col.HasNext && j < n) {
+      col.XNext = pts_[Phys(j)].x;
+      col.HasNext = true;
     }
     if (havePrev) add(prev, QPoint(c, col.YFirst));
     if (col.YMin != col.YMax) add(QPoint(c, col.YMin), QPoint(c, col.YMax));

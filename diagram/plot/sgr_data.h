@@ -188,6 +188,11 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   struct TColumn {
     int64_t Seq0 = -1, Seq1 = -1;  // running numbers of its points [Seq0, Seq1)
     int YFirst = 0, YMin = 0, YMax = 0, YLast = 0;
+    // X of its last point and of the point after it, so that checking its
+    // ends on the next drawing does not reach into the (large, by then no
+    // longer cached) point buffer.
+    double XLast = 0, XNext = 0;
+    bool HasNext = false;
   };
   struct TColumnKey {
     double Xppu = 0, Yov = 0, Yppu = 0, Yop = 0;

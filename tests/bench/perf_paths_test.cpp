@@ -193,6 +193,38 @@ TEST_F(BufferedPlot, KeptColumnsAndFrameShowWhatAFreshDrawingShows) {
   }
 }
 
+// Kept columns check their ends against the X values they remember: the
+// axis creeping by fractions of a point moves one end point at a time into
+// a neighbouring column, and zigzag values make a column that keeps a point too
+// many or too few draw its first or last segment elsewhere. Replacing the
+// newest point and starting the line anew must not reuse stale X values.
+TEST_F(BufferedPlot, KeptColumnEndsFollowACreepingAxisAndEdits) {
+  Tsp_XYLine line;
+  line.SetPlot(&plot);
+  plot.LeftAxis().SetMinMax(-20, 20);
+  auto zigzag = [](int i) { return (i % 2 ? 15.0 : -15.0) + (i % 7) - 3.0; };
+  auto fill = [&](double step) {
+    for (int i = 0; i < 6000; ++i) line.AddXY(i * step, zigzag(i));
+  };
+  fill(1.0);
+  plot.BottomAxis().SetMinMax(0, 5000);  // about 14 points per column
+  plot.Invalidate();
+  Shown();
+  for (int k = 0; k < 40; ++k) {
+    plot.BottomAxis().MoveMinMax(k % 3 == 2 ? -0.9 : 0.37);  // both ways
+    const QImage shown = Shown();
+    ASSERT_EQ(Differing(shown, DrawnAfresh(plot)), 0) << "step " << k;
+  }
+  line.Delete(line.Count() - 1);
+  line.AddXY(5000.5, 19);
+  plot.BottomAxis().MoveMinMax(0.37);
+  ASSERT_EQ(Differing(Shown(), DrawnAfresh(plot)), 0);
+  line.Clear();
+  fill(0.93);
+  plot.BottomAxis().MoveMinMax(0.37);
+  EXPECT_EQ(Differing(Shown(), DrawnAfresh(plot)), 0);
+}
+
 TEST(DiagramUpdate, OneFieldDrawPerReadingAlsoWhenItTrims) {
   TVirtualClock clock(46000.5);
   TScopedClock scoped(&clock);
