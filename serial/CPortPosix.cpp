@@ -304,27 +304,20 @@ class TPosixComDevice : public TComDevice {
   int InputCount(int& count) override { return Queue(TIOCINQ, count); }
   int OutputCount(int& count) override { return Queue(TIOCOUTQ, count); }
 
-  int LineErrors(uint32_t& errors) override {
-    errors = 0;
-    if (fd_ < 0) return EBADF;
-    struct serial_icounter_struct now;
-    int e = ReadCounters(now);
-    if (e != 0) return e;
-    errors = Diff(lineBase_, now) | markLine_;
-    lineBase_ = now;
-    markLine_ = 0;
-    return 0;
-  }
+  // The error query and the event thread each keep their own counter base,
+  // so one does not swallow what the other has yet to see.
+  int LineErrors(uint32_t& errors) override { return TakeErrors(lineBase_, markLine_, errors); }
+  int PollLineEvents(uint32_t& errors) override { return TakeErrors(pollBase_, markPoll_, errors); }
 
-  int PollLineEvents(uint32_t& errors) override {
+  int TakeErrors(struct serial_icounter_struct& base, uint32_t& mark, uint32_t& errors) {
     errors = 0;
     if (fd_ < 0) return EBADF;
     struct serial_icounter_struct now;
     int e = ReadCounters(now);
     if (e != 0) return e;
-    errors = Diff(pollBase_, now) | markPoll_;
-    pollBase_ = now;
-    markPoll_ = 0;
+    errors = Diff(base, now) | mark;
+    base = now;
+    mark = 0;
     return 0;
   }
 
