@@ -484,22 +484,47 @@ void StrokeSpans(const QLine& l, double h, int r0lim, int r1lim, TSpan&& span) {
 
 // Short slanted segments of the 2-pixel pen (the joins between the columns
 // of a reduced line) come in few shapes; each shape's spans are worked out
-// once, relative to the segment's start, and then only copied.
+// once, relative to the segment's start, and then only copied. The shapes
+// sit in one flat table with their bounding boxes, so a segment well inside
+// the clip is drawn without a test per row.
 struct TSpan {
-  int Row, C0, C1;
+  int16_t Row, C0, C1;
+};
+struct TShape {
+  int32_t First = -1;  // index of the first span; -1: not worked out yet
+  int16_t Count = 0, RowMin = 0, RowMax = 0, ColMin = 0, ColMax = 0;
 };
 constexpr int kMemoDx = 2, kMemoDy = 96;
-const std::vector<TSpan>& MemoSpans(int dx, int dy) {
-  // GUI thread only, like all drawing. A slanted segment always covers
-  // pixels, so an empty entry is one not worked out yet.
-  static std::vector<std::vector<TSpan>> memo((2 * kMemoDx + 1) * (2 * kMemoDy + 1));
-  std::vector<TSpan>& m =
-      memo[static_cast<size_t>((dx + kMemoDx) * (2 * kMemoDy + 1) + (dy + kMemoDy))];
-  if (m.empty())
-    StrokeSpans(QLine(0, 0, dx, dy), 1.0, -(1 << 20), 1 << 20, [&](int r, int c0, int c1) {
-      m.push_back({r, c0, c1});
-    });
+struct TShapeTable {
+  TShape Shapes[(2 * kMemoDx + 1) * (2 * kMemoDy + 1)];
+  std::vector<TSpan> Spans;
+};
+const TShape& MemoShape(TShapeTable& t, int dx, int dy) {
+  TShape& m = t.Shapes[(dx + kMemoDx) * (2 * kMemoDy + 1) + (dy + kMemoDy)];
+  if (m.First >= 0) return m;
+  m.First = static_cast<int32_t>(t.Spans.size());
+  int rmin = 1 << 20, rmax = -(1 << 20), cmin = 1 << 20, cmax = -(1 << 20);
+  StrokeSpans(QLine(0, 0, dx, dy), 1.0, -(1 << 20), 1 << 20, [&](int r, int c0, int c1) {
+    if (c0 > c1) return;
+    t.Spans.push_back(
+        {static_cast<int16_t>(r), static_cast<int16_t>(c0), static_cast<int16_t>(c1)});
+    rmin = std::min(rmin, r);
+    rmax = std::max(rmax, r);
+    cmin = std::min(cmin, c0);
+    cmax = std::max(cmax, c1);
+  });
+  m.Count = static_cast<int16_t>(static_cast<int32_t>(t.Spans.size()) - m.First);
+  m.RowMin = static_cast<int16_t>(rmin);
+  m.RowMax = static_cast<int16_t>(rmax);
+  m.ColMin = static_cast<int16_t>(cmin);
+  m.ColMax = static_cast<int16_t>(cmax);
   return m;
+}
+
+TShapeTable& Shapes() {
+  // GUI thread only, like all drawing.
+  static TShapeTable table;
+  return table;
 }
 
 void FillStroke(uchar* base, qsizetype bpl, const QRect& clip, const QLine& l, double h, QRgb c) {
@@ -510,16 +535,66 @@ void FillStroke(uchar* base, qsizetype bpl, const QRect& clip, const QLine& l, d
     for (int x = c0; x <= c1; ++x) row[x] = c;
   };
   const int dx = l.x2() - l.x1(), dy = l.y2() - l.y1();
-  if (h == 1.0 && dx != 0 && std::abs(dx) <= kMemoDx && std::abs(dy) <= kMemoDy) {
-    const int x0 = l.x1(), y0 = l.y1();
-    for (const TSpan& s : MemoSpans(dx, dy)) {
-      const int r = y0 + s.Row;
-      if (r < clip.top() || r > clip.bottom()) continue;
-      span(r, x0 + s.C0, x0 + s.C1);
+  if (h == 1.0) {
+    if (dx == 0) {
+      // Vertical, two pixels wide: rows from one above the top end down to
+      // the bottom end, as the general rule gives.
+      const int x = l.x1();
+      if (x - 1 >= clip.left() && x <= clip.right()) {
+        const int r0 = std::max(std::min(l.y1(), l.y2()) - 1, clip.top());
+        const int r1 = std::min(std::max(l.y1(), l.y2()), clip.bottom());
+        uchar* p = base + r0 * bpl + (x - 1) * static_cast<qsizetype>(sizeof(QRgb));
+        for (int r = r0; r <= r1; ++r, p += bpl) {
+          QRgb* q = reinterpret_cast<QRgb*>(p);
+          q[0] = c;
+          q[1] = c;
+        }
+        return;
+      }
+    } else if (std::abs(dx) <= kMemoDx && std::abs(dy) <= kMemoDy) {
+      TShapeTable& t = Shapes();
+      const TShape& m = MemoShape(t, dx, dy);
+      const int x0 = l.x1(), y0 = l.y1();
+      const TSpan* sp = t.Spans.data() + m.First;
+      const TSpan* const se = sp + m.Count;
+      if (y0 + m.RowMin >= clip.top() && y0 + m.RowMax <= clip.bottom() &&
+          x0 + m.ColMin >= clip.left() && x0 + m.ColMax <= clip.right()) {
+        uchar* const p0 = base + y0 * bpl + x0 * static_cast<qsizetype>(sizeof(QRgb));
+        for (; sp != se; ++sp) {
+          QRgb* row = reinterpret_cast<QRgb*>(p0 + sp->Row * bpl) + sp->C0;
+          const int last = sp->C1 - sp->C0;
+          if (last < 4) {
+            // Up to four pixels with four stores and no loop: the span
+            // lengths vary from row to row and would defeat branch guessing.
+            row[0] = c;
+            row[last] = c;
+            row[std::min(1, last)] = c;
+            row[std::max(last - 1, 0)] = c;
+          } else {
+            for (int x = 0; x <= last; ++x) row[x] = c;
+          }
+        }
+        return;
+      }
+      for (; sp != se; ++sp) {
+        const int r = y0 + sp->Row;
+        if (r < clip.top() || r > clip.bottom()) continue;
+        span(r, x0 + sp->C0, x0 + sp->C1);
+      }
+      return;
     }
-    return;
   }
   StrokeSpans(l, h, clip.top(), clip.bottom(), span);
+}
+}  // namespace
+
+namespace {
+// One buffer for the segments of whichever line is being drawn: it stays in
+// the processor's cache from line to line, where a buffer per line would
+// not. GUI thread only, like all drawing.
+std::vector<QLine>& SegmentScratch() {
+  static std::vector<QLine> buf;
+  return buf;
 }
 }  // namespace
 
@@ -554,7 +629,8 @@ void Tsp_XYLine::DrawLines(QPainter& p, const std::vector<QLine>& lines, bool di
 }
 
 void Tsp_XYLine::DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
-  lineBuf_.clear();
+  std::vector<QLine>& segs = SegmentScratch();
+  segs.clear();
   const int n = Count();
   auto nanAt = [&](int i) {
     const TXY& t = pts_[Phys(i)];
@@ -567,11 +643,11 @@ void Tsp_XYLine::DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
     QPoint cur(ax.ValueToPixel(t.x), ay.ValueToPixel(t.y));
     bool curNaN = nanAt(i);
     // A point without a value is a gap, not a jump to the edge.
-    if (!prevNaN && !curNaN && !(FarOff(prev) && FarOff(cur))) lineBuf_.emplace_back(prev, cur);
+    if (!prevNaN && !curNaN && !(FarOff(prev) && FarOff(cur))) segs.emplace_back(prev, cur);
     prev = cur;
     prevNaN = curNaN;
   }
-  DrawLines(p, lineBuf_, drawing_ == ldReduced);
+  DrawLines(p, segs, drawing_ == ldReduced);
 }
 
 namespace {
@@ -642,7 +718,14 @@ struct TPixMap {
 // is first guessed from the length of the previous one, which for evenly
 // spaced readings is right or one off, so a column costs a few mappings.
 void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
-  lineBuf_.clear();
+  std::vector<QLine>& out = SegmentScratch();
+  out.clear();
+  BuildReduced(ax, ay, out);
+  DrawLines(p, out, true);
+}
+
+// Appends the segments to out.
+void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<QLine>& out) {
   Tsp_XYPlot* pl = Plot();
   const int n = Count();
   const bool inc = ax.PixelsPerUnit() >= 0;
@@ -662,7 +745,7 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
       b = m;
   }
   auto add = [&](const QPoint& s, const QPoint& e) {
-    if (!(FarOff(s) && FarOff(e))) lineBuf_.emplace_back(s, e);
+    if (!(FarOff(s) && FarOff(e))) out.emplace_back(s, e);
   };
   // Index of the first point after l outside column c, given px(l) == c and
   // px(h) != c (h == n: past the end).
@@ -706,6 +789,34 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
     if (beyond(c)) {
       if (havePrev) add(prev, QPoint(c, py(i)));
       break;
+    }
+    if (run < kKeptRun) {
+      // Sparse points (a short time range): walk the column point by point;
+      // a column that turns out dense is looked up below instead.
+      const int yFirst = py(i);
+      int pmin = yFirst, pmax = yFirst, yLast = yFirst, j = i + 1, cj = c;
+      while (j < n && j - i < kKeptRun) {
+        cj = px(j);
+        if (cj != c) break;
+        const int y = py(j);
+        pmin = std::min(pmin, y);
+        pmax = std::max(pmax, y);
+        yLast = y;
+        ++j;
+      }
+      if (j == n || cj != c) {
+        if (havePrev) add(prev, QPoint(c, yFirst));
+        // The lowest value sits at the lowest pixel when the scale runs upwards.
+        const int yMin = yUp ? pmin : pmax, yMax = yUp ? pmax : pmin;
+        if (yMin != yMax) add(QPoint(c, yMin), QPoint(c, yMax));
+        prev = QPoint(c, yLast);
+        havePrev = true;
+        run = j - i;
+        i = j;
+        c = cj;
+        continue;
+      }
+      run = kKeptRun;
     }
     // The column ends about where the previous one's length says (evenly
     // spaced readings), or where it ended last time.
@@ -780,7 +891,6 @@ void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
     i = j;
     if (i < n) c = nextKnown ? next : px(i);
   }
-  DrawLines(p, lineBuf_, true);
 }
 
 void Tsp_XYLine::DrawPoint(QPainter& p, int x, int y, double xv, double yv) {
@@ -876,8 +986,9 @@ void Tsp_XYLine::QuickAddXY(double x, double y) {
     const TXY& pr = pts_[Phys(n - 2)];
     QPoint o(ax.ValueToPixel(pr.x), ay.ValueToPixel(pr.y));
     if (field.contains(o) || field.contains(q)) {
-      lineBuf_.assign(1, QLine(o, q));
-      DrawLines(p, lineBuf_, drawing_ == ldReduced);
+      std::vector<QLine>& one = SegmentScratch();
+      one.assign(1, QLine(o, q));
+      DrawLines(p, one, drawing_ == ldReduced);
     }
   }
   if (pointAttr_.Visible() && field.contains(q)) {

@@ -95,6 +95,7 @@ class Tsp_XYDataSeries : public Tsp_DataSeries {
   bool GetYMax(double& v) override;
 
   Tsp_LineAttr& LineAttr() { return lineAttr_; }
+  const Tsp_LineAttr& LineAttr() const { return lineAttr_; }
   void SetLineAttr(const Tsp_CustomLineAttr& a);
 
   // True while the X values never decrease (and none is NaN).
@@ -174,12 +175,12 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
  private:
   void DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay);
   void DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay);
+  void BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<QLine>& out);
   void DrawLines(QPainter& p, const std::vector<QLine>& lines, bool direct);
   void DrawPoint(QPainter& p, int x, int y, double xv, double yv);
 
   Tsp_PointAttr pointAttr_;
   TLineDrawing drawing_ = ldReduced;
-  std::vector<QLine> lineBuf_;
 
   // The reduced columns of the last drawing, by pixel column. While the
   // scales keep their zoom (the time axis only slides) and the points only

@@ -339,20 +339,28 @@ void Tsp_XYPlot::Invalidate() {
 }
 
 bool Tsp_XYPlot::FrameTicksUnchanged() {
+  // A label is a function of its tick value while the axis settings stay
+  // (any change to them starts a new epoch), so the values are compared
+  // instead of formatting every label; a label callback may say otherwise.
+  const bool callback = OnGetTickLabel != nullptr;
   std::vector<int> pos;
+  std::vector<double> values;
   std::vector<std::string> labels;
   for (Tsp_Axis* a : {top_.get(), right_.get(), left_.get(), bottom_.get()}) {
     pos.push_back(a->TicksCount());
     for (int i = 0; i < a->TicksCount(); ++i) {
       pos.push_back(a->TickPos(i));
-      if (!a->NoTicksLabel()) labels.push_back(a->TickLabel(i));
+      values.push_back(a->TickValue(i));
+      if (callback && !a->NoTicksLabel()) labels.push_back(a->TickLabel(i));
     }
   }
   const bool same = frameEpoch_ == fullEpoch_ && frameBorder_ == borderStyle_ &&
-                    pos == frameTickPos_ && labels == frameTickLabels_;
+                    pos == frameTickPos_ && values == frameTickValues_ &&
+                    labels == frameTickLabels_;
   frameEpoch_ = fullEpoch_;
   frameBorder_ = borderStyle_;
   frameTickPos_.swap(pos);
+  frameTickValues_.swap(values);
   frameTickLabels_.swap(labels);
   return same;
 }

@@ -324,6 +324,7 @@ class Tsp_XYPlot : public QWidget {
   bool FrameTicksUnchanged();
   uint64_t fullEpoch_ = 0, frameEpoch_ = ~uint64_t(0);
   std::vector<int> frameTickPos_;
+  std::vector<double> frameTickValues_;
   std::vector<std::string> frameTickLabels_;
   TBorderStyle frameBorder_ = bs_None;
 };

@@ -188,6 +188,59 @@ TEST_F(PlotFixture, ReducedDrawingMatchesEverySegment) {
   EXPECT_LE(diff, f.width() * f.height() / 200);
 }
 
+// The same picture both ways, for every density of points a
+// column can hold: one point in several columns (short time ranges), a few
+// points walked one by one, more than that looked up, steep steps drawn
+// without the shape table, a scale running downwards and lines cut at both
+// field edges.
+TEST_F(PlotFixture, ReducedDrawingMatchesForEveryColumnDensity) {
+  plot.resize(635, 419);
+  plot.LeftAxis().SetMinMax(-120, 120);
+  Tsp_XYLine a, b, c;
+  int colour = 0;
+  for (Tsp_XYLine* l : {&a, &b, &c}) {
+    l->LineAttr().SetWidth(2);
+    l->LineAttr().SetColor(colour += 0x3F2F1F);
+  }
+  std::mt19937 rng(11);
+  std::normal_distribution<double> noise(0, 3);
+  double x = 0;
+  // Point spacing goes from several pixels down to a fraction of one.
+  for (int i = 0; i < 6000; ++i) {
+    const double step = i < 300 ? 3.0 : i < 900 ? 0.9 : i < 2000 ? 0.2 : i < 4000 ? 0.13 : 0.02;
+    x += step;
+    a.AddXY(x, 20 * std::sin(x / 15) + noise(rng));
+    b.AddXY(x, (i % 37 == 0 ? 110 : -40) + noise(rng));  // steep steps
+    c.AddXY(x, -100 + (i % 9) * 25.0);                   // zigzag across the column ends
+  }
+  for (Tsp_XYLine* l : {&a, &b, &c}) l->SetPlot(&plot);
+  auto compare = [&] {
+    for (Tsp_XYLine* l : {&a, &b, &c}) l->SetLineDrawing(ldEverySegment);
+    Render();  // settles the layout after the range change
+    const QImage exact = Render();
+    for (Tsp_XYLine* l : {&a, &b, &c}) l->SetLineDrawing(ldReduced);
+    const QImage fast = Render();
+    const QRect f = plot.FieldRect();
+    int diff = 0;
+    for (int y = f.top(); y <= f.bottom(); ++y)
+      for (int xx = f.left(); xx <= f.right(); ++xx)
+        diff += fast.pixel(xx, y) != exact.pixel(xx, y);
+    return diff;
+  };
+  // Steep segments (dozens of pixels over one or two columns) may differ from
+  // the painter's own stroking in a few edge pixels; anything wrong with the
+  // columns would differ in thousands.
+  const int tolerance = plot.width() * plot.height() / 500;
+  plot.BottomAxis().SetMinMax(0, x);
+  EXPECT_LE(compare(), tolerance) << "whole range";
+  plot.BottomAxis().SetMinMax(150, 600);  // sparse and medium, cut at both edges
+  EXPECT_LE(compare(), tolerance) << "sparse";
+  plot.BottomAxis().SetMinMax(x - 30, x + 5);  // dense, ending inside the field
+  EXPECT_LE(compare(), tolerance) << "dense";
+  plot.LeftAxis().SetInversed(true);
+  EXPECT_LE(compare(), tolerance) << "downward scale";
+}
+
 struct MousePlot : PlotFixture {
   int fieldDraws = 0;
   MousePlot() {
