@@ -11,12 +11,15 @@
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QMessageBox>
+#include <QPainter>
 #include <QResizeEvent>
+#include <QStyleOptionGroupBox>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
 
+#include "app/LogFlusher.h"
 #include "app/oem_comment.h"
 #include "app/oem_options.h"
 #include "common/ChannelColors.h"
@@ -93,7 +96,8 @@ bool FileExists(const QString& name) {
 }
 
 // Appends the whole of data to path or nothing: a failed or short write is
-// undone by truncating back to the size the file had before.
+// undone by truncating back to the size the file had before. The disk flush
+// follows on the log flusher's thread.
 bool AppendWhole(const QByteArray& path, const std::string& data) {
   const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return false;
@@ -114,9 +118,6 @@ bool AppendWhole(const QByteArray& path, const std::string& data) {
     }
     done += size_t(n);
   }
-  // fdatasync is enough for appended bytes (it flushes the new size too) and
-  // spares the inode time stamps a second write.
-  if (ok && ::fdatasync(fd) != 0 && errno != EINVAL && errno != EROFS) ok = false;
   if (!ok) {
     if (done > 0 && ::ftruncate(fd, oldSize) != 0) {
       // Nothing more can be done; the caller reports the file.
@@ -188,12 +189,59 @@ TTempPanel::TTempPanel(QWidget* owner, uint32_t captionColor, const QString& cap
   ValueLabel->setContextMenuPolicy(Qt::NoContextMenu);
   ValueLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
   ValueLabel->setGeometry(contentsRect());
+  UpdateOpaque();
+}
+
+void TTempPanel::UpdateOpaque() {
+  // Over a plain background the box paints that background itself (see
+  // paintEvent), so what lies under it need not be painted first.
+  setAttribute(Qt::WA_OpaquePaintEvent,
+               palette().brush(backgroundRole()).style() == Qt::SolidPattern);
+}
+
+void TTempPanel::changeEvent(QEvent* e) {
+  QGroupBox::changeEvent(e);
+  if (e->type() == QEvent::PaletteChange || e->type() == QEvent::StyleChange) UpdateOpaque();
 }
 
 void TTempPanel::resizeEvent(QResizeEvent* e) {
   QGroupBox::resizeEvent(e);
   // The value text fills the area under the caption.
   ValueLabel->setGeometry(contentsRect());
+}
+
+void TTempPanel::paintEvent(QPaintEvent* e) {
+  QStyleOptionGroupBox opt;
+  initStyleOption(&opt);
+  const QBrush back = palette().brush(backgroundRole());
+  const qreal dpr = devicePixelRatioF();
+  if (!testAttribute(Qt::WA_OpaquePaintEvent)) {
+    QGroupBox::paintEvent(e);
+    return;
+  }
+  const QString key = QStringLiteral("%1x%2@%3|%4|%5|%6|%7|%8")
+                          .arg(width())
+                          .arg(height())
+                          .arg(dpr)
+                          .arg(static_cast<int>(opt.state))
+                          .arg(opt.text)
+                          .arg(palette().cacheKey())
+                          .arg(font().key())
+                          .arg(reinterpret_cast<quintptr>(style()));
+  if (boxCache_.isNull() || key != boxKey_) {
+    // Drawn the way the window's own buffer is drawn, so that the blending
+    // of the style's soft edges rounds the same.
+    QImage img(size() * dpr, QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(dpr);
+    img.fill(back.color());
+    QPainter p(&img);
+    style()->drawComplexControl(QStyle::CC_GroupBox, &opt, &p, this);
+    p.end();
+    boxCache_ = img;
+    boxKey_ = key;
+  }
+  QPainter p(this);
+  p.drawImage(0, 0, boxCache_);
 }
 
 void TTempPanel::contextMenuEvent(QContextMenuEvent* e) {
@@ -234,7 +282,7 @@ constexpr int kMinClientH = 141 - kFrameH;
 }  // namespace
 
 TMain::TMain(QWidget* parent, std::unique_ptr<TMainPort> port)
-    : QWidget(parent), port_(std::move(port)) {
+    : QWidget(parent), port_(std::move(port)), logFlusher_(std::make_unique<TLogFlusher>()) {
   setWindowTitle("Quilex Assistant");
   setMinimumSize(kMinClientW, kMinClientH);
   resize(kMinClientW, kMinClientH);
@@ -479,6 +527,7 @@ void TMain::ComPort1AfterClose() {
 
 void TMain::FormClose() {
   Logging = false;
+  FinishLogFlush();
   ClosePortBounded();
   if (ComPort1) {
     try {
@@ -640,12 +689,29 @@ std::string TMain::FormatLogLine(double now) {
 
 bool TMain::WriteLogLine() {
   // The line is built whole before the file is touched, so a failure can
-  // never leave part of it behind.
+  // never leave part of it behind. A failed disk flush of an earlier line
+  // fails this one: the disk has lost lines, and the user must know.
   const std::string line = FormatLogLine(Clock().Now());
-  if (AppendWhole(FilePath(LogFileName), line)) return true;
+  const QByteArray path = FilePath(LogFileName);
+  int err = 0;
+  if (!logFlusher_->TakeFailure(err) && AppendWhole(path, line)) {
+    logFlusher_->Request(path.toStdString());
+    return true;
+  }
   if (Logging) Button5Click();
   ShowMessageBox(TMsgKind::mkError, "Could not access File : " + LogFileName);
   return false;
+}
+
+void TMain::FinishLogFlush() {
+  logFlusher_->Drain();
+  int err = 0;
+  if (logFlusher_->TakeFailure(err))
+    ShowMessageBox(TMsgKind::mkError, "Could not access File : " + LogFileName);
+}
+
+void TMain::SetLogSync(std::function<int(int fd)> sync) {
+  logFlusher_ = std::make_unique<TLogFlusher>(std::move(sync));
 }
 
 void TMain::SaveDialog1CanClose(bool& canClose) {
@@ -681,6 +747,8 @@ void TMain::Button5Click() {
     QPalette pal = Button5->palette();
     pal.setColor(QPalette::ButtonText, Qt::black);
     Button5->setPalette(pal);
+    // A stopped log is on the disk.
+    FinishLogFlush();
     return;
   }
   if (!PortOpen) return;

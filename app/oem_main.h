@@ -2,6 +2,7 @@
 // The operator's main window: connect/disconnect, the polling loop that is the
 // program's only scheduler, one temperature panel per channel, and the data log.
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QPoint>
@@ -30,6 +31,7 @@ class TCalibNr;
 class TSetAveraging;
 class TDevList;
 class TMain;
+class TLogFlusher;
 
 // Program-wide objects, created once at start-up in this order and alive until
 // the program ends (null until created; tests create only what they need).
@@ -95,6 +97,15 @@ class TTempPanel : public QGroupBox {
  protected:
   void contextMenuEvent(QContextMenuEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
+  void paintEvent(QPaintEvent* e) override;
+  void changeEvent(QEvent* e) override;
+
+ private:
+  void UpdateOpaque();
+  // The styled box with its background, drawn once per look: every new value
+  // repaints the area under the text, and the style's box is slow to draw.
+  QImage boxCache_;
+  QString boxKey_;
 };
 
 class TMain : public QWidget {
@@ -161,6 +172,11 @@ class TMain : public QWidget {
   // Appends one complete line to LogFileName; on failure stops logging and
   // reports the file. Returns whether the line was written.
   bool WriteLogLine();
+  // Waits until the lines written so far are on the disk; a failed flush is
+  // reported as any log file error.
+  void FinishLogFlush();
+  // Tests replace the disk flush of the log (fdatasync) to make it fail.
+  void SetLogSync(std::function<int(int fd)> sync);
   // The text of one log line at date-time `now`, CR LF included.
   std::string FormatLogLine(double now);
 
@@ -189,5 +205,6 @@ class TMain : public QWidget {
   // Destroyed in reverse order: the bus object before the port it uses.
   std::unique_ptr<TComPort> ownedComPort_;
   std::unique_ptr<TMainPort> port_;
+  std::unique_ptr<TLogFlusher> logFlusher_;
   std::unique_ptr<TOEMData> ownedBus_;
 };

@@ -336,7 +336,7 @@ void RunLogLine(const TOptionsBench& opt, std::vector<TTarget>& targets) {
   }
   prog.Main->LogFileName = prog.Dir.filePath("line.log");
   const int n = opt.Quick ? 100 : 500;
-  std::vector<double> format, write, writeCpu;
+  std::vector<double> format, write, writeCpu, onDisk;
   for (int i = 0; i < n; ++i) {
     clock.Advance(1000);
     double t0 = NowMs();
@@ -347,16 +347,22 @@ void RunLogLine(const TOptionsBench& opt, std::vector<TTarget>& targets) {
     prog.Main->WriteLogLine();
     write.push_back((NowMs() - t0) * 1000.0);
     writeCpu.push_back((ThreadCpuMs() - c0) * 1000.0);
+    prog.Main->FinishLogFlush();
+    onDisk.push_back((NowMs() - t0) * 1000.0);
   }
   const TStats sf = Summarize(format), sw = Summarize(write);
   std::cout << "\nLog line: WriteLogLine for " << OEMData->ChannelTotal
-            << " channels (open, append, flush to disk, close), " << n << " lines.\n\n";
+            << " channels (open, append, close; the flush to the disk follows on a helper "
+               "thread), "
+            << n << " lines.\n\n";
   TTable t({{"step", 36}, {"us med", 9}, {"p95", 9}, {"max", 9}});
   t.Header();
   t.Row({"building the line", Fmt(sf.Median, 1), Fmt(sf.P95, 1), Fmt(sf.Max, 1)});
   t.Row({"WriteLogLine (whole)", Fmt(sw.Median, 1), Fmt(sw.P95, 1), Fmt(sw.Max, 1)});
   const TStats sc = Summarize(writeCpu);
   t.Row({"WriteLogLine, CPU time only", Fmt(sc.Median, 1), Fmt(sc.P95, 1), Fmt(sc.Max, 1)});
+  const TStats sd = Summarize(onDisk);
+  t.Row({"until the line is on the disk", Fmt(sd.Median, 1), Fmt(sd.P95, 1), Fmt(sd.Max, 1)});
   targets.push_back({"log line, 32 channels", Fmt(sw.Median / 1000.0, 3) + " ms", "<= 2 ms",
                      sw.Median <= 2000.0});
 }

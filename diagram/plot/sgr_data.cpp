@@ -1,9 +1,12 @@
 #include "diagram/plot/sgr_data.h"
 
+#include <sys/mman.h>
+
 #include <QPainter>
 #include <QPolygon>
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <new>
 
@@ -109,13 +112,35 @@ void Tsp_XYDataSeries::AttrChanged(bool) {
   if (Plot() && active_) Plot()->InvalidateParts(false, false, true);
 }
 
+namespace {
+constexpr size_t kLargePage = size_t(2) << 20;
+constexpr size_t kLargeFrom = size_t(1) << 20;
+}  // namespace
+
+void* AllocateLargeBuffer(size_t bytes) {
+  if (bytes < kLargeFrom) return ::operator new(bytes);
+  const size_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
+  void* p = std::aligned_alloc(kLargePage, rounded);
+  if (!p) throw std::bad_alloc();
+  // Only a request: without large pages the buffer works the same.
+  ::madvise(p, rounded, MADV_HUGEPAGE);
+  return p;
+}
+
+void FreeLargeBuffer(void* p, size_t bytes) {
+  if (bytes < kLargeFrom)
+    ::operator delete(p);
+  else
+    std::free(p);
+}
+
 void Tsp_XYDataSeries::Grow() {
   // Room grows in multiples of 32 points, by half of what it has, so that
   // appending stays cheap at hundreds of thousands of points.
   long long extra = std::max(32LL, ((static_cast<long long>(cap_) / 2 + 31) / 32) * 32);
   long long ncap = cap_ + extra;
   if (ncap > std::numeric_limits<int>::max() / 2) throw std::bad_alloc();
-  std::vector<TXY> n(static_cast<size_t>(ncap));
+  std::vector<TXY, TLargeBufferAllocator<TXY>> n(static_cast<size_t>(ncap));
   for (int i = 0; i < count_; ++i) n[i] = pts_[Phys(i)];
   pts_.swap(n);
   cap_ = static_cast<int>(ncap);
@@ -780,6 +805,20 @@ void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<QLine>& ou
     columnKey_ = key;
   }
   const int64_t seq0 = FirstSeq();
+  // Where a kept column's end no longer maps where it did (the axis slid a
+  // point across the column edge), the points there will be read below.
+  // They lie scattered over a large buffer that is rarely in the cache, so
+  // they are asked for now, all at once, rather than waited for one by one.
+  for (size_t k = 0; k < columns_.size(); ++k) {
+    const TColumn& col = columns_[k];
+    if (col.Seq0 < 0 || !col.HasNext) continue;
+    const int64_t e = col.Seq1 - seq0;  // the first point after the column
+    if (e < 2 || e >= n) continue;
+    const int c = lo + static_cast<int>(k);
+    if (mapX(col.XLast) == c && mapX(col.XNext) != c) continue;
+    __builtin_prefetch(&pts_[Phys(static_cast<int>(e) - 2)]);
+    __builtin_prefetch(&pts_[Phys(static_cast<int>(e))]);
+  }
   // Columns of a few points are cheaper to look at again than to look up.
   constexpr int kKeptRun = 8;
   const bool yUp = ay.PixelsPerUnit() >= 0;
@@ -835,7 +874,12 @@ void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<QLine>& ou
     int j, next = 0;
     bool nextKnown = false;
     if (g - 1 > i && (kept ? lastC : px(g - 1)) != c) {
-      j = split(i, g - 1, c);
+      // A kept column usually lost one point at its end: look there before
+      // searching the whole column.
+      if (kept && g - 2 > i && px(g - 2) == c)
+        j = g - 1;
+      else
+        j = split(i, g - 1, c);
     } else if (g == n) {
       j = n;
     } else if ((next = kept && kept->HasNext ? mapX(kept->XNext) : px(g)) != c) {

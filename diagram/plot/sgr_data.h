@@ -69,6 +69,24 @@ class Tsp_PointAttr {
 // Point storage. Points live in a ring so that dropping the oldest one is
 // O(1); per-block Y extremes let drawing reduce a pixel column to its
 // first/min/max/last without visiting every point.
+// Storage for large point buffers on the system's large memory pages. The
+// drawing reads single points scattered over megabytes (where the time axis
+// cuts the columns); on small pages nearly each such read also misses the
+// processor's address cache. Buffers below a megabyte are allocated as usual.
+void* AllocateLargeBuffer(size_t bytes);
+void FreeLargeBuffer(void* p, size_t bytes);
+template <typename T>
+struct TLargeBufferAllocator {
+  using value_type = T;
+  TLargeBufferAllocator() = default;
+  template <typename U>
+  TLargeBufferAllocator(const TLargeBufferAllocator<U>&) {}
+  T* allocate(size_t n) { return static_cast<T*>(AllocateLargeBuffer(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) { FreeLargeBuffer(p, n * sizeof(T)); }
+  bool operator==(const TLargeBufferAllocator&) const { return true; }
+  bool operator!=(const TLargeBufferAllocator&) const { return false; }
+};
+
 class Tsp_XYDataSeries : public Tsp_DataSeries {
   Q_OBJECT
  public:
@@ -121,7 +139,7 @@ class Tsp_XYDataSeries : public Tsp_DataSeries {
   struct TXY {
     double x, y;
   };
-  std::vector<TXY> pts_;
+  std::vector<TXY, TLargeBufferAllocator<TXY>> pts_;
 
  private:
   void Grow();

@@ -335,7 +335,16 @@ int Tsp_XYPlot::CursorColumn() const {
 void Tsp_XYPlot::Invalidate() {
   layoutValid_ = frameValid_ = fieldValid_ = false;
   ++fullEpoch_;
-  update();
+  RequestPaint();
+}
+
+// Inside BeginUpdate/EndUpdate the widget is not marked again and again for
+// a later repaint: EndUpdate repaints it once, at once.
+void Tsp_XYPlot::RequestPaint() {
+  if (updateDepth_ > 0)
+    repaintHeld_ = true;
+  else
+    update();
 }
 
 bool Tsp_XYPlot::FrameTicksUnchanged() {
@@ -369,7 +378,7 @@ void Tsp_XYPlot::InvalidateParts(bool layout, bool frame, bool field) {
   if (layout) layoutValid_ = false;
   if (frame) frameValid_ = false;
   if (field) fieldValid_ = false;
-  update();
+  RequestPaint();
 }
 
 void Tsp_XYPlot::MarkInvalid(bool layout, bool frame, bool field) {

@@ -322,6 +322,7 @@ class Tsp_XYPlot : public QWidget {
   // fraction of a pixel per reading) keeps the frame instead of drawing it
   // again. Any full invalidation counts up the epoch and forces a redraw.
   bool FrameTicksUnchanged();
+  void RequestPaint();
   uint64_t fullEpoch_ = 0, frameEpoch_ = ~uint64_t(0);
   std::vector<int> frameTickPos_;
   std::vector<double> frameTickValues_;

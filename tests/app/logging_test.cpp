@@ -7,8 +7,12 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "AppTestSupport.h"
 #include "common/QxDateTime.h"
@@ -274,4 +278,78 @@ TEST_F(LogTest, ClosingTheConnectionStopsLogging) {
   EXPECT_EQ(main->Button5->text(), "Start Logging");
   // Turns 2, 3 and 4 each wrote a line (a value arrives in every turn).
   EXPECT_EQ(Lines(ReadFile(LogPath())).size(), 3u);
+}
+
+// Each line reaches the disk through a flush of the log file itself, done
+// after WriteLogLine returns; stopping the log waits for the last one.
+TEST_F(LogTest, LinesAreFlushedToTheDiskAndStoppingWaitsForIt) {
+  ThreeChannels();
+  SetLast({2345, -120, 95000});
+  std::atomic<ino_t> logInode{0};
+  std::atomic<int> flushes{0}, ofTheLog{0};
+  main->SetLogSync([&](int fd) {
+    struct stat st {};
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // a slow disk
+    if (::fstat(fd, &st) == 0 && st.st_ino == logInode.load()) ++ofTheLog;
+    ++flushes;
+    return 0;
+  });
+  port->Open();
+  saveNames = {LogPath()};
+  main->Button5Click();
+  ASSERT_TRUE(main->Logging);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(main->WriteLogLine());
+    // The line is in the file at once, before its flush.
+    if (i == 0) {
+      struct stat st {};
+      ASSERT_EQ(::stat(LogPath().toLocal8Bit().constData(), &st), 0);
+      logInode = st.st_ino;
+    }
+    EXPECT_EQ(Lines(ReadFile(LogPath())).size(), size_t(i + 1));
+  }
+  main->Button5Click();  // stop
+  EXPECT_GE(flushes.load(), 1);
+  EXPECT_EQ(ofTheLog.load(), flushes.load());
+  const int after = flushes.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(flushes.load(), after);  // nothing was left for later
+  EXPECT_TRUE(messages.empty());
+}
+
+// A flush that fails has lost lines on the disk: the next line is refused,
+// logging stops and the message is shown once; so it is when the log stops
+// before another line comes.
+TEST_F(LogTest, AFailedFlushStopsLoggingWithOneMessage) {
+  ThreeChannels();
+  SetLast({2345, -120, 95000});
+  std::atomic<bool> failed{false};
+  main->SetLogSync([&](int) {
+    failed = true;
+    errno = EIO;
+    return -1;
+  });
+  LogTo(LogPath());
+  ASSERT_TRUE(main->WriteLogLine());
+  for (int i = 0; i < 200 && !failed; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(failed);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(main->WriteLogLine());
+  EXPECT_FALSE(main->Logging);
+  EXPECT_EQ(main->Button5->text(), "Start Logging");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].Text, "Could not access File : " + LogPath());
+  EXPECT_EQ(Lines(ReadFile(LogPath())).size(), 1u);  // the refused line is not written
+
+  messages.clear();
+  port->Open();
+  saveNames = {dir.filePath("second.txt")};
+  main->Button5Click();
+  ASSERT_TRUE(main->Logging);
+  ASSERT_TRUE(main->WriteLogLine());
+  main->Button5Click();  // stop: waits for the flush, which fails
+  EXPECT_FALSE(main->Logging);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].Text, "Could not access File : " + dir.filePath("second.txt"));
 }

@@ -2,8 +2,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QGroupBox>
 #include <QMenu>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QTest>
 #include <QTimer>
+#include <algorithm>
 
 #include "AppTestSupport.h"
 #include "common/ChannelColors.h"
@@ -114,6 +119,57 @@ TEST_F(AppTest, ValuesPlaceholdersAndInvalidReadings) {
   EXPECT_EQ(p.ValueLabel->text(), QString::fromUtf8("---.--°C"));
   p.ShowValue(-7.5);
   EXPECT_EQ(p.ValueLabel->text(), QString::fromUtf8("-7.50°C"));
+}
+
+// A new value repaints the area under it, and with every reading that must
+// not mean drawing the styled box again; the kept box looks like the box
+// drawn by the group box itself.
+TEST_F(AppTest, PanelKeepsItsBoxAcrossNewValues) {
+  struct TCountingStyle : QProxyStyle {
+    int Boxes = 0;
+    void drawComplexControl(ComplexControl cc, const QStyleOptionComplex* opt, QPainter* p,
+                            const QWidget* w) const override {
+      if (cc == CC_GroupBox) ++const_cast<TCountingStyle*>(this)->Boxes;
+      QProxyStyle::drawComplexControl(cc, opt, p, w);
+    }
+  };
+  QWidget window;
+  window.resize(300, 120);
+  auto* style = new TCountingStyle;  // owned by the application
+  style->setParent(&window);
+  auto* panel = new TTempPanel(&window, 0x0000FF, "Temp 3:1");
+  panel->setStyle(style);
+  panel->move(10, 10);
+  panel->resize(110, 50);
+  auto* plain = new QGroupBox("Temp 3:1", &window);
+  plain->setPalette(panel->palette());
+  plain->move(150, 10);
+  plain->resize(110, 50);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  for (int i = 0; i < 3; ++i) QApplication::processEvents();
+  const int first = style->Boxes;
+  EXPECT_GE(first, 1);
+  for (double v : {21.5, 22.75, -3.0, 999.0}) {
+    panel->ShowValue(v);
+    panel->ValueLabel->repaint();
+  }
+  EXPECT_EQ(style->Boxes, first);
+
+  panel->ValueLabel->setText("");
+  panel->setStyle(plain->style());
+  // The style's soft edges are blended once into the kept box and then onto
+  // the window, instead of straight onto the window: that may round a
+  // channel by one.
+  const QImage shot = window.grab().toImage();
+  int worst = 0;
+  for (int y = 0; y < 50; ++y)
+    for (int x = 0; x < 110; ++x) {
+      const QRgb a = shot.pixel(10 + x, 10 + y), b = shot.pixel(150 + x, 10 + y);
+      worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                        std::abs(qBlue(a) - qBlue(b))});
+    }
+  EXPECT_LE(worst, 1);
 }
 
 TEST_F(AppTest, EmptyBusFailsAfterFullScan) {
