@@ -803,13 +803,14 @@ void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<QLine>& ou
   if (!(key == columnKey_) || columns_.size() != static_cast<size_t>(hi - lo + 1)) {
     columns_.assign(static_cast<size_t>(hi - lo + 1), TColumn());
     columnKey_ = key;
+    columnsKept_ = false;
   }
   const int64_t seq0 = FirstSeq();
   // Where a kept column's end no longer maps where it did (the axis slid a
   // point across the column edge), the points there will be read below.
   // They lie scattered over a large buffer that is rarely in the cache, so
   // they are asked for now, all at once, rather than waited for one by one.
-  for (size_t k = 0; k < columns_.size(); ++k) {
+  for (size_t k = 0; columnsKept_ && k < columns_.size(); ++k) {
     const TColumn& col = columns_[k];
     if (col.Seq0 < 0 || !col.HasNext) continue;
     const int64_t e = col.Seq1 - seq0;  // the first point after the column
@@ -902,6 +903,7 @@ void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<QLine>& ou
     }
     run = j - i;
     TColumn one;
+    if (run >= kKeptRun) columnsKept_ = true;
     TColumn& col = run >= kKeptRun ? columns_[static_cast<size_t>(c - lo)] : one;
     if (col.Seq0 != seq0 + i || col.Seq1 != seq0 + j) {
       const int yFirst = py(i);

@@ -224,4 +224,5 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   };
   std::vector<TColumn> columns_;
   TColumnKey columnKey_;
+  bool columnsKept_ = false;  // some entry of columns_ holds a kept column
 };
