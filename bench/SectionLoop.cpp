@@ -190,20 +190,23 @@ void LoopVirtual(const TOptionsBench& opt, TTable& t, std::vector<TTarget>& targ
       d.Channels[c].Curve = TSimCurve::Noise(20.0 + 12.0 * (2 * (a - 1) + c), 0.5);
   }
   prog.Main = std::make_unique<TMain>(nullptr, std::move(port));
-  const int64_t v0 = clock.TickMs();
   const bool real = kind == TLoopKind::lkRealPauses;
   double slept0 = 0;
   std::vector<double> sleptPerPass;
+  std::vector<int64_t> ticks;  // virtual time at each pass end (the scan comes before)
   const std::vector<double> passes = prog.Run(real        ? 8
                                               : opt.Quick ? 10
                                                           : 50,
                                               [&] {
                                                 sleptPerPass.push_back(pausing.SleptMs() - slept0);
                                                 slept0 = pausing.SleptMs();
+                                                ticks.push_back(clock.TickMs());
                                               });
   if (real) SetClock(&clock);
-  const double virtPerChannel =
-      static_cast<double>(clock.TickMs() - v0) / ((passes.size() + 1) * kLoopChannels);
+  const double virtPerChannel = ticks.size() < 2
+                                    ? 0.0
+                                    : static_cast<double>(ticks.back() - ticks.front()) /
+                                          static_cast<double>((ticks.size() - 1) * kLoopChannels);
   // With real pauses, a pass's own time is what is left after its pauses
   // (pass i runs from the end of pass i-1, see Run).
   std::vector<double> perChannel;
