@@ -21,8 +21,8 @@ const TRange kRanges[] = {{"10 min", 1.0 / 144.0}, {"12 h", 0.5}};
 }  // namespace
 
 void RunDiagram(const TOptionsBench& opt, std::vector<TTarget>& targets) {
-  const int nOurs = opt.Quick ? 45 : 207;
-  const int nNaive = opt.Quick ? 3 : 9;
+  const int nOurs = opt.Quick ? 45 : 345;
+  const int nNaive = opt.Quick ? 3 : 15;
   std::cout
       << "\nDiagram update on the 635 x 419 diagram window, 2-pixel pens; ms per reading.\n"
          "  ours:  AddPoint (append, trim, axis move, one synchronous repaint), reduced drawing\n"

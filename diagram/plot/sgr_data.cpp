@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -579,6 +580,7 @@ void FillStroke(uchar* base, qsizetype bpl, const QRect& clip, const QLine& l, d
     } else if (std::abs(dx) <= kMemoDx && std::abs(dy) <= kMemoDy) {
       TShapeTable& t = Shapes();
       const TShape& m = MemoShape(t, dx, dy);
+      const uint64_t c2 = (static_cast<uint64_t>(c) << 32) | c;
       const int x0 = l.x1(), y0 = l.y1();
       const TSpan* sp = t.Spans.data() + m.First;
       const TSpan* const se = sp + m.Count;
@@ -588,13 +590,14 @@ void FillStroke(uchar* base, qsizetype bpl, const QRect& clip, const QLine& l, d
         for (; sp != se; ++sp) {
           QRgb* row = reinterpret_cast<QRgb*>(p0 + sp->Row * bpl) + sp->C0;
           const int last = sp->C1 - sp->C0;
-          if (last < 4) {
-            // Up to four pixels with four stores and no loop: the span
-            // lengths vary from row to row and would defeat branch guessing.
+          if (last == 0) {
             row[0] = c;
-            row[last] = c;
-            row[std::min(1, last)] = c;
-            row[std::max(last - 1, 0)] = c;
+          } else if (last < 4) {
+            // Two to four pixels with two overlapping double-pixel stores
+            // and no loop: the span lengths vary from row to row and would
+            // defeat branch guessing.
+            std::memcpy(row, &c2, sizeof c2);
+            std::memcpy(row + last - 1, &c2, sizeof c2);
           } else {
             for (int x = 0; x <= last; ++x) row[x] = c;
           }
@@ -756,8 +759,16 @@ void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<QLine>& ou
   const bool inc = ax.PixelsPerUnit() >= 0;
   const int lo = pl->FieldLeft() - 3, hi = pl->FieldRight() + 3;
   const TPixMap mapX(ax), mapY(ay);
-  auto px = [&](int i) { return mapX(pts_[Phys(i)].x); };
-  auto py = [&](int i) { return mapY(pts_[Phys(i)].y); };
+  // The ring's fields in locals: the segment stores below could otherwise
+  // alias them, and they would be loaded again for every point.
+  const TXY* const pts = pts_.data();
+  const int head = RingHead(), cap = RingCapacity();
+  auto at = [pts, head, cap](int i) -> const TXY& {
+    const int p = head + i;
+    return pts[p >= cap ? p - cap : p];
+  };
+  auto px = [&](int i) { return mapX(at(i).x); };
+  auto py = [&](int i) { return mapY(at(i).y); };
   auto before = [&](int c) { return inc ? c < lo : c > hi; };
   auto beyond = [&](int c) { return inc ? c > hi : c < lo; };
   // First point not before the visible columns.
@@ -817,8 +828,8 @@ void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<QLine>& ou
     if (e < 2 || e >= n) continue;
     const int c = lo + static_cast<int>(k);
     if (mapX(col.XLast) == c && mapX(col.XNext) != c) continue;
-    __builtin_prefetch(&pts_[Phys(static_cast<int>(e) - 2)]);
-    __builtin_prefetch(&pts_[Phys(static_cast<int>(e))]);
+    __builtin_prefetch(&at(static_cast<int>(e) - 2));
+    __builtin_prefetch(&at(static_cast<int>(e)));
   }
   // Columns of a few points are cheaper to look at again than to look up.
   constexpr int kKeptRun = 8;
@@ -923,11 +934,11 @@ void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<QLine>& ou
       col.Seq0 = seq0 + i;
       col.Seq1 = seq0 + j;
       col.YFirst = yFirst;
-      col.XLast = pts_[Phys(j - 1)].x;
+      col.XLast = at(j - 1).x;
       col.HasNext = false;
     }
     if (!col.HasNext && j < n) {
-      col.XNext = pts_[Phys(j)].x;
+      col.XNext = at(j).x;
       col.HasNext = true;
     }
     if (havePrev) add(prev, QPoint(c, col.YFirst));

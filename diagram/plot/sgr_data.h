@@ -135,6 +135,8 @@ class Tsp_XYDataSeries : public Tsp_DataSeries {
     int p = head_ + i;
     return p >= cap_ ? p - cap_ : p;
   }
+  int RingHead() const { return head_; }
+  int RingCapacity() const { return cap_; }
 
   struct TXY {
     double x, y;

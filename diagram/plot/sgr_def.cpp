@@ -392,7 +392,18 @@ void Tsp_XYPlot::RepaintNow() {
     repaintHeld_ = true;
     return;
   }
-  if (isVisible() && !destroying_) repaint();
+  if (!isVisible() || destroying_) return;
+  if (buffered_ && bitmap_.size() == size() && !bitmap_.isNull()) {
+    // The image first, then only the part of the window that can differ:
+    // with the frame kept, the field.
+    dWidth_ = width();
+    dHeight_ = height();
+    bool whole;
+    RenderBitmap(whole);
+    repaint(whole ? rect() : FieldRect());
+    return;
+  }
+  repaint();
 }
 
 void Tsp_XYPlot::EndUpdate() {
@@ -613,32 +624,51 @@ void Tsp_XYPlot::DrawOverlays(QPainter& p) {
   p.restore();
 }
 
-void Tsp_XYPlot::paintEvent(QPaintEvent*) {
-  dWidth_ = width();
-  dHeight_ = height();
-  if (buffered_ && bitmap_.size() != size()) {
+// Brings the buffered image up to date. whole: more than the field changed
+// (layout, frame or what OnDrawEnd draws), so all of it must be shown.
+void Tsp_XYPlot::RenderBitmap(bool& whole) {
+  whole = false;
+  if (bitmap_.size() != size()) {
     CreateBitmap();
     layoutValid_ = frameValid_ = fieldValid_ = false;
   }
-  if (buffered_ && !bitmap_.isNull()) {
-    {
-      QPainter bp(&bitmap_);
-      canvas_ = &bp;
-      if (!layoutValid_) CalcLayout(bp);
-      if (!frameValid_) {
-        if (!FrameTicksUnchanged()) DrawFrame(bp);
-        frameValid_ = true;
-      }
-      if (!fieldValid_) {
-        DrawField(bp);
-        fieldValid_ = true;
-      }
-      if (OnDrawEnd) OnDrawEnd(this);
-      DrawBorder(bp);
-      canvas_ = nullptr;
+  if (bitmap_.isNull() || (layoutValid_ && frameValid_ && fieldValid_)) return;
+  QPainter bp(&bitmap_);
+  canvas_ = &bp;
+  if (!layoutValid_) {
+    CalcLayout(bp);
+    whole = true;
+  }
+  if (!frameValid_) {
+    if (!FrameTicksUnchanged()) {
+      DrawFrame(bp);
+      whole = true;
     }
+    frameValid_ = true;
+  }
+  if (!fieldValid_) {
+    DrawField(bp);
+    fieldValid_ = true;
+  }
+  if (OnDrawEnd) {
+    OnDrawEnd(this);
+    whole = true;
+  }
+  // The border lies outside the field: only a new frame can have covered it.
+  if (whole) DrawBorder(bp);
+  canvas_ = nullptr;
+}
+
+void Tsp_XYPlot::paintEvent(QPaintEvent* e) {
+  dWidth_ = width();
+  dHeight_ = height();
+  if (buffered_) {
+    bool whole;
+    RenderBitmap(whole);
+  }
+  if (buffered_ && !bitmap_.isNull()) {
     QPainter wp(this);
-    wp.drawImage(0, 0, bitmap_);
+    for (const QRect& r : e->region()) wp.drawImage(r.topLeft(), bitmap_, r);
     DrawOverlays(wp);
     return;
   }

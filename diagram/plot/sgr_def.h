@@ -323,6 +323,7 @@ class Tsp_XYPlot : public QWidget {
   // again. Any full invalidation counts up the epoch and forces a redraw.
   bool FrameTicksUnchanged();
   void RequestPaint();
+  void RenderBitmap(bool& whole);
   uint64_t fullEpoch_ = 0, frameEpoch_ = ~uint64_t(0);
   std::vector<int> frameTickPos_;
   std::vector<double> frameTickValues_;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPaintEvent>
+#include <QRegion>
 #include <QTest>
 #include <cmath>
 #include <limits>
@@ -150,6 +152,50 @@ TEST_F(BufferedPlot, HeldRepaintsRunOnceAtTheOutermostEnd) {
   EXPECT_EQ(fieldDraws, before + 1);
   line.AddXY(3, 3);  // outside a held block: at once, as before
   EXPECT_EQ(fieldDraws, before + 2);
+}
+
+// A held block repaints once, at its end, and shows on screen only what can
+// have changed: the field while no tick moves, all of the plot when one does.
+// Nothing is left behind to be painted again later.
+TEST_F(BufferedPlot, HeldRepaintShowsTheFieldAloneWhileTheFrameStays) {
+  for (Tsp_Axis* a : {&plot.BottomAxis(), &plot.LeftAxis()}) {
+    a->SetAutoMin(false);
+    a->SetAutoMax(false);
+    a->SetMinMax(0, 10);
+  }
+  Tsp_XYLine line;
+  line.SetPlot(&plot);
+  line.AddXY(1, 1);
+  line.AddXY(2, 3);
+  plot.repaint();
+  QApplication::processEvents();
+  struct TPaints : QObject {
+    std::vector<QRegion> Regions;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) Regions.push_back(static_cast<QPaintEvent*>(e)->region());
+      return false;
+    }
+  } paints;
+  plot.installEventFilter(&paints);
+  plot.BeginUpdate();
+  line.AddXY(3, 2);
+  line.Delete(0);
+  plot.EndUpdate();
+  QApplication::processEvents();
+  ASSERT_EQ(paints.Regions.size(), 1u);
+  EXPECT_EQ(paints.Regions[0], QRegion(plot.FieldRect()));
+
+  paints.Regions.clear();
+  plot.BeginUpdate();
+  line.AddXY(4, 5);
+  plot.LeftAxis().SetMax(50);  // every tick of it moves
+  plot.LeftAxis().SetMin(-50);
+  plot.EndUpdate();
+  QApplication::processEvents();
+  ASSERT_EQ(paints.Regions.size(), 1u);
+  EXPECT_EQ(paints.Regions[0], QRegion(plot.rect()));
+  plot.removeEventFilter(&paints);
+  EXPECT_EQ(Shown(), DrawnAfresh(plot));
 }
 
 // The reduced columns are kept between drawings and the frame across small
