@@ -771,15 +771,44 @@ void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<QLine>& ou
   auto py = [&](int i) { return mapY(at(i).y); };
   auto before = [&](int c) { return inc ? c < lo : c > hi; };
   auto beyond = [&](int c) { return inc ? c > hi : c < lo; };
-  // First point not before the visible columns.
-  int a = 0, b = n;
-  while (a < b) {
-    int m = a + (b - a) / 2;
-    if (before(px(m)))
-      a = m + 1;
-    else
-      b = m;
+  // First point not before the visible columns. While the time axis only
+  // slides, it is at or next to last time's: searching outwards from there
+  // reads a few neighbouring points where a search of the whole buffer would
+  // read a dozen scattered ones.
+  auto isBefore = [&](int m) { return before(px(m)); };
+  int below = 0, from = n;  // points before `below` are all before, none from `from` on
+  const int64_t hint = firstVisibleSeq_ - FirstSeq();
+  if (firstVisibleSeq_ >= 0 && hint >= 0 && hint <= n) {
+    const int h = static_cast<int>(hint);
+    if (h < n && isBefore(h)) {
+      below = h + 1;
+      for (int step = 1; h + step < n; step *= 2) {
+        if (!isBefore(h + step)) {
+          from = h + step;
+          break;
+        }
+        below = h + step + 1;
+      }
+    } else {
+      from = h;
+      for (int step = 1; h - step >= 0; step *= 2) {
+        if (isBefore(h - step)) {
+          below = h - step + 1;
+          break;
+        }
+        from = h - step;
+      }
+    }
   }
+  while (below < from) {
+    const int m = below + (from - below) / 2;
+    if (isBefore(m))
+      below = m + 1;
+    else
+      from = m;
+  }
+  const int a = below;
+  firstVisibleSeq_ = FirstSeq() + a;
   auto add = [&](const QPoint& s, const QPoint& e) {
     if (!(FarOff(s) && FarOff(e))) out.emplace_back(s, e);
   };

@@ -226,5 +226,6 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   };
   std::vector<TColumn> columns_;
   TColumnKey columnKey_;
-  bool columnsKept_ = false;  // some entry of columns_ holds a kept column
+  bool columnsKept_ = false;      // some entry of columns_ holds a kept column
+  int64_t firstVisibleSeq_ = -1;  // running number of last drawing's first visible point
 };
