@@ -66,9 +66,6 @@ class Tsp_PointAttr {
   std::function<void()> onChange_;
 };
 
-// Point storage. Points live in a ring so that dropping the oldest one is
-// O(1); per-block Y extremes let drawing reduce a pixel column to its
-// first/min/max/last without visiting every point.
 // Storage for large point buffers on the system's large memory pages. The
 // drawing reads single points scattered over megabytes (where the time axis
 // cuts the columns); on small pages nearly each such read also misses the
@@ -87,6 +84,9 @@ struct TLargeBufferAllocator {
   bool operator!=(const TLargeBufferAllocator&) const { return false; }
 };
 
+// Point storage. Points live in a ring so that dropping the oldest one is
+// O(1); per-block Y extremes let drawing reduce a pixel column to its
+// first/min/max/last without visiting every point.
 class Tsp_XYDataSeries : public Tsp_DataSeries {
   Q_OBJECT
  public:
