@@ -219,15 +219,10 @@ void TTempPanel::paintEvent(QPaintEvent* e) {
     QGroupBox::paintEvent(e);
     return;
   }
-  const QString key = QStringLiteral("%1x%2@%3|%4|%5|%6|%7|%8")
-                          .arg(width())
-                          .arg(height())
-                          .arg(dpr)
-                          .arg(static_cast<int>(opt.state))
-                          .arg(opt.text)
-                          .arg(palette().cacheKey())
-                          .arg(font().key())
-                          .arg(reinterpret_cast<quintptr>(style()));
+  // What the box's look depends on, compared without formatting anything:
+  // this runs with every new value.
+  const TBoxKey key{size(), dpr,    static_cast<int>(opt.state), opt.text, palette().cacheKey(),
+                    font(), style()};
   if (boxCache_.isNull() || key != boxKey_) {
     // Drawn the way the window's own buffer is drawn, so that the blending
     // of the style's soft edges rounds the same.

@@ -1,14 +1,17 @@
 #pragma once
 // The operator's main window: connect/disconnect, the polling loop that is the
 // program's only scheduler, one temperature panel per channel, and the data log.
+#include <QFont>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QPoint>
 #include <QPushButton>
+#include <QSize>
 #include <QString>
 #include <QStringList>
+#include <QStyle>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -104,8 +107,21 @@ class TTempPanel : public QGroupBox {
   void UpdateOpaque();
   // The styled box with its background, drawn once per look: every new value
   // repaints the area under the text, and the style's box is slow to draw.
+  struct TBoxKey {
+    QSize Size;
+    qreal Dpr = 0;
+    int State = 0;
+    QString Text;
+    qint64 Palette = 0;
+    QFont Font;
+    const QStyle* Style = nullptr;
+    bool operator!=(const TBoxKey& o) const {
+      return Size != o.Size || Dpr != o.Dpr || State != o.State || Text != o.Text ||
+             Palette != o.Palette || Font != o.Font || Style != o.Style;
+    }
+  };
   QImage boxCache_;
-  QString boxKey_;
+  TBoxKey boxKey_;
 };
 
 class TMain : public QWidget {

@@ -79,17 +79,14 @@ class TPausingClock : public TClock {
   double Now() override { return v_.Now(); }
   void Sleep(int ms) override {
     v_.Sleep(ms);
-    const double t0 = NowMs();
-    sys_.Sleep(ms);
-    sleptMs_ += NowMs() - t0;
+    real_.Sleep(ms);
   }
   int64_t TickMs() override { return v_.TickMs(); }
-  double SleptMs() const { return sleptMs_; }
+  double SleptMs() const { return real_.SleptMs(); }
 
  private:
   TVirtualClock& v_;
-  TSystemClock sys_;
-  double sleptMs_ = 0;
+  TMeasuringClock real_;
 };
 
 // The program-wide objects the loop uses; removed again on destruction.
