@@ -517,7 +517,7 @@ struct TSpan {
   int16_t Row, C0, C1;
 };
 struct TShape {
-  int32_t First = -1;  // index of the first span; -1: not worked out yet
+  int32_t First = -1;  // index of the first span; -1: none (upright segments)
   int16_t Count = 0, RowMin = 0, RowMax = 0, ColMin = 0, ColMax = 0;
 };
 constexpr int kMemoDx = 2, kMemoDy = 96;
@@ -525,9 +525,8 @@ struct TShapeTable {
   TShape Shapes[(2 * kMemoDx + 1) * (2 * kMemoDy + 1)];
   std::vector<TSpan> Spans;
 };
-const TShape& MemoShape(TShapeTable& t, int dx, int dy) {
+void AddShape(TShapeTable& t, int dx, int dy) {
   TShape& m = t.Shapes[(dx + kMemoDx) * (2 * kMemoDy + 1) + (dy + kMemoDy)];
-  if (m.First >= 0) return m;
   m.First = static_cast<int32_t>(t.Spans.size());
   int rmin = 1 << 20, rmax = -(1 << 20), cmin = 1 << 20, cmax = -(1 << 20);
   StrokeSpans(QLine(0, 0, dx, dy), 1.0, -(1 << 20), 1 << 20, [&](int r, int c0, int c1) {
@@ -544,16 +543,32 @@ const TShape& MemoShape(TShapeTable& t, int dx, int dy) {
   m.RowMax = static_cast<int16_t>(rmax);
   m.ColMin = static_cast<int16_t>(cmin);
   m.ColMax = static_cast<int16_t>(cmax);
-  return m;
 }
 
-TShapeTable& Shapes() {
-  // GUI thread only, like all drawing.
-  static TShapeTable table;
+// All shapes are worked out before first use (a millisecond), so that the
+// drawing threads only read the table. The short ones, drawn most, come
+// first and share cache lines.
+const TShapeTable& Shapes() {
+  static const TShapeTable table = [] {
+    TShapeTable t;
+    for (int ady = 0; ady <= kMemoDy; ++ady)
+      for (int dy : {-ady, ady}) {
+        for (int dx = -kMemoDx; dx <= kMemoDx; ++dx)
+          if (dx != 0) AddShape(t, dx, dy);
+        if (ady == 0) break;
+      }
+    return t;
+  }();
   return table;
 }
 
-void FillStroke(uchar* base, qsizetype bpl, const QRect& clip, const QLine& l, double h, QRgb c) {
+const TShape& ShapeOf(const TShapeTable& t, int dx, int dy) {
+  return t.Shapes[(dx + kMemoDx) * (2 * kMemoDy + 1) + (dy + kMemoDy)];
+}
+
+void FillStroke(uchar* base, qsizetype bpl, const QRect& clip, const TPixelSegment& s, double h,
+                QRgb c) {
+  const QLine l(s.X1, s.Y1, s.X2, s.Y2);
   auto span = [&](int r, int c0, int c1) {
     c0 = std::max(c0, clip.left());
     c1 = std::min(c1, clip.right());
@@ -578,8 +593,8 @@ void FillStroke(uchar* base, qsizetype bpl, const QRect& clip, const QLine& l, d
         return;
       }
     } else if (std::abs(dx) <= kMemoDx && std::abs(dy) <= kMemoDy) {
-      TShapeTable& t = Shapes();
-      const TShape& m = MemoShape(t, dx, dy);
+      const TShapeTable& t = Shapes();
+      const TShape& m = ShapeOf(t, dx, dy);
       const uint64_t c2 = (static_cast<uint64_t>(c) << 32) | c;
       const int x0 = l.x1(), y0 = l.y1();
       const TSpan* sp = t.Spans.data() + m.First;
@@ -620,44 +635,80 @@ namespace {
 // One buffer for the segments of whichever line is being drawn: it stays in
 // the processor's cache from line to line, where a buffer per line would
 // not. GUI thread only, like all drawing.
-std::vector<QLine>& SegmentScratch() {
-  static std::vector<QLine> buf;
+std::vector<TPixelSegment>& SegmentScratch() {
+  static std::vector<TPixelSegment> buf;
   return buf;
 }
 }  // namespace
 
-void Tsp_XYLine::DrawLines(QPainter& p, const std::vector<QLine>& lines, bool direct) {
+namespace {
+// Wide solid pens go straight into a 32-bit image: the painter's path
+// stroking costs about a microsecond per segment, this a few nanoseconds.
+bool DirectPen(const Tsp_LineAttr& la) {
+  return la.Width() >= 2 && (la.Style() == psSolid || la.Style() == psInsideFrame);
+}
+}  // namespace
+
+void Tsp_XYLine::DrawLines(QPainter& p, const std::vector<TPixelSegment>& lines, bool direct) {
   if (lines.empty()) return;
   const Tsp_LineAttr& la = LineAttr();
-  QPaintDevice* dev = p.device();
-  // Wide solid pens straight into a 32-bit image: the painter's path
-  // stroking costs about a microsecond per segment, this a few nanoseconds.
-  if (direct && Plot() && la.Width() >= 2 &&
-      (la.Style() == psSolid || la.Style() == psInsideFrame) && dev &&
-      dev->devType() == QInternal::Image && p.transform().isIdentity() &&
-      p.compositionMode() == QPainter::CompositionMode_SourceOver) {
-    QImage* img = static_cast<QImage*>(dev);
-    const QImage::Format f = img->format();
-    if (f == QImage::Format_RGB32 || f == QImage::Format_ARGB32 ||
-        f == QImage::Format_ARGB32_Premultiplied) {
+  if (direct && Plot() && DirectPen(la)) {
+    if (QImage* img = Tsp_XYPlot::DirectImage(p)) {
       const QRect clip = Plot()->FieldRect() & img->rect();
-      if (clip.isEmpty()) return;
-      uchar* base = const_cast<uchar*>(img->constBits());
-      const qsizetype bpl = img->bytesPerLine();
-      const QRgb c = 0xFF000000u | la.Color();
-      const double h = la.Width() / 2.0;
-      for (const QLine& l : lines) FillStroke(base, bpl, clip, l, h, c);
+      if (!clip.isEmpty()) DirectFill(lines, *img, clip);
       return;
     }
   }
   p.setCompositionMode(QPainter::CompositionMode_SourceOver);
   p.setPen(la.Pen());
   p.setBrush(Qt::NoBrush);
-  p.drawLines(lines.data(), static_cast<int>(lines.size()));
+  std::vector<QLine> q;
+  q.reserve(lines.size());
+  for (const TPixelSegment& l : lines) q.emplace_back(l.X1, l.Y1, l.X2, l.Y2);
+  p.drawLines(q.data(), static_cast<int>(q.size()));
+}
+
+void Tsp_XYLine::DirectFill(const std::vector<TPixelSegment>& segs, QImage& img,
+                            const QRect& clip) {
+  // Writing through constBits: bits() would copy an image shared elsewhere.
+  uchar* base = const_cast<uchar*>(img.constBits());
+  const qsizetype bpl = img.bytesPerLine();
+  const Tsp_LineAttr& la = LineAttr();
+  const QRgb c = 0xFF000000u | la.Color();
+  const double h = la.Width() / 2.0;
+  // Segments wholly left or right of the clip are passed over without
+  // working out their rows (the field is drawn in halves).
+  const int reach = static_cast<int>(h * 2) + 2;
+  const int left = clip.left() - reach, right = clip.right() + reach;
+  for (const TPixelSegment& l : segs) {
+    const int x1 = l.X1, x2 = l.X2;
+    if ((x1 < left && x2 < left) || (x1 > right && x2 > right)) continue;
+    FillStroke(base, bpl, clip, l, h, c);
+  }
+}
+
+Tsp_DataSeries::TDirect Tsp_XYLine::DirectPrepare() {
+  Tsp_XYPlot* pl = Plot();
+  const int n = Count();
+  if (!pl || !pl->Canvas() || pointAttr_.Visible()) return dNo;
+  const Tsp_LineAttr& la = LineAttr();
+  if (!la.Visible() || la.Style() == psClear || n < 2) return dNothing;
+  Tsp_Axis& ax = *HAxis();
+  Tsp_Axis& ay = *VAxis();
+  double xmin, xmax, ymin, ymax;
+  if (!GetXMin(xmin) || !GetXMax(xmax) || !GetYMin(ymin) || !GetYMax(ymax)) return dNothing;
+  if (xmin > ax.Max() || xmax < ax.Min() || ymin > ay.Max() || ymax < ay.Min()) return dNothing;
+  if (drawing_ != ldReduced || !XSorted() || HasNaNY() || !DirectPen(la)) return dNo;
+  return dYes;
+}
+
+void Tsp_XYLine::DirectBuild(std::vector<TPixelSegment>& segs) {
+  segs.clear();
+  BuildReduced(*HAxis(), *VAxis(), segs);
 }
 
 void Tsp_XYLine::DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
-  std::vector<QLine>& segs = SegmentScratch();
+  std::vector<TPixelSegment>& segs = SegmentScratch();
   segs.clear();
   const int n = Count();
   auto nanAt = [&](int i) {
@@ -746,14 +797,14 @@ struct TPixMap {
 // is first guessed from the length of the previous one, which for evenly
 // spaced readings is right or one off, so a column costs a few mappings.
 void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
-  std::vector<QLine>& out = SegmentScratch();
+  std::vector<TPixelSegment>& out = SegmentScratch();
   out.clear();
   BuildReduced(ax, ay, out);
   DrawLines(p, out, true);
 }
 
 // Appends the segments to out.
-void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<QLine>& out) {
+void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>& out) {
   Tsp_XYPlot* pl = Plot();
   const int n = Count();
   const bool inc = ax.PixelsPerUnit() >= 0;
@@ -1072,8 +1123,8 @@ void Tsp_XYLine::QuickAddXY(double x, double y) {
     const TXY& pr = pts_[Phys(n - 2)];
     QPoint o(ax.ValueToPixel(pr.x), ay.ValueToPixel(pr.y));
     if (field.contains(o) || field.contains(q)) {
-      std::vector<QLine>& one = SegmentScratch();
-      one.assign(1, QLine(o, q));
+      std::vector<TPixelSegment>& one = SegmentScratch();
+      one.assign(1, TPixelSegment(o, q));
       DrawLines(p, one, drawing_ == ldReduced);
     }
   }

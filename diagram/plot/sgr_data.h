@@ -2,7 +2,6 @@
 // Line series: point storage with extremes, drawing as connected segments
 // with optional point markers.
 #include <QColor>
-#include <QLine>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -188,6 +187,9 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   void Draw() override;
   virtual void QuickAddXY(double x, double y);
   void DrawLegendSample(QPainter& canvas, const QRect& r) override;
+  TDirect DirectPrepare() override;
+  void DirectBuild(std::vector<TPixelSegment>& segs) override;
+  void DirectFill(const std::vector<TPixelSegment>& segs, QImage& img, const QRect& clip) override;
 
  protected:
   void AttrChanged(bool pointAttr) override;
@@ -195,8 +197,8 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
  private:
   void DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay);
   void DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay);
-  void BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<QLine>& out);
-  void DrawLines(QPainter& p, const std::vector<QLine>& lines, bool direct);
+  void BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>& out);
+  void DrawLines(QPainter& p, const std::vector<TPixelSegment>& lines, bool direct);
   void DrawPoint(QPainter& p, int x, int y, double xv, double yv);
 
   Tsp_PointAttr pointAttr_;

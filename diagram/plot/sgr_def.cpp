@@ -8,6 +8,10 @@
 #include <QPainter>
 #include <QPalette>
 #include <algorithm>
+#include <atomic>
+#include <exception>
+
+#include "diagram/plot/sgr_thread.h"
 
 // ---- axis ----
 
@@ -571,6 +575,11 @@ void Tsp_XYPlot::DrawBorder(QPainter& p) {
 }
 
 void Tsp_XYPlot::DrawField(QPainter& p) {
+  // If the lines were drawn on two threads last time, they likely will be
+  // again below: the helper wakes up while the background is filled.
+  if (twoThreads_ && drewOnTwo_)
+    if (Tsp_DrawHelper* h = Tsp_DrawHelper::Get()) h->Prepare();
+  drewOnTwo_ = false;
   p.save();
   const QRect field = FieldRect();
   p.setClipRect(field);
@@ -590,11 +599,119 @@ void Tsp_XYPlot::DrawField(QPainter& p) {
   }
   for (Tsp_PlotMarker* m : before_)
     if (m->Visible()) m->Draw();
-  for (Tsp_DataSeries* s : series_)
-    if (s->IsActive()) s->Draw();
+  DrawSeries(p);
   for (Tsp_PlotMarker* m : after_)
     if (m->Visible()) m->Draw();
   p.restore();
+}
+
+QImage* Tsp_XYPlot::DirectImage(QPainter& p) {
+  QPaintDevice* dev = p.device();
+  if (!dev || dev->devType() != QInternal::Image || !p.transform().isIdentity() ||
+      p.compositionMode() != QPainter::CompositionMode_SourceOver)
+    return nullptr;
+  QImage* img = static_cast<QImage*>(dev);
+  const QImage::Format f = img->format();
+  if (f != QImage::Format_RGB32 && f != QImage::Format_ARGB32 &&
+      f != QImage::Format_ARGB32_Premultiplied)
+    return nullptr;
+  return img;
+}
+
+// Series in the order added; those that write straight into the image are
+// gathered into runs and each run is drawn at once.
+void Tsp_XYPlot::DrawSeries(QPainter& p) {
+  QImage* img = DirectImage(p);
+  directRun_.clear();
+  for (Tsp_DataSeries* s : series_) {
+    if (!s->IsActive()) continue;
+    const Tsp_DataSeries::TDirect d = img ? s->DirectPrepare() : Tsp_DataSeries::dNo;
+    if (d == Tsp_DataSeries::dNothing) continue;
+    if (d == Tsp_DataSeries::dYes) {
+      directRun_.push_back(s);
+      continue;
+    }
+    if (!directRun_.empty()) DrawDirectRun(*img);
+    s->Draw();
+  }
+  if (!directRun_.empty()) DrawDirectRun(*img);
+}
+
+// Draws directRun_ (and empties it). With two threads, the helper finds
+// the segments of the lines from the first one on, while this thread fills
+// the pixels of each line as soon as its segments are ready, in the lines'
+// order, so overlaps come out as drawn one after the other; when it would
+// have to wait, it finds the segments of lines from the last one backwards.
+// The image stays with this thread: the field is a megabyte, and moving it
+// between the processors' caches would cost more than filling it.
+void Tsp_XYPlot::DrawDirectRun(QImage& img) {
+  const std::vector<Tsp_DataSeries*>& run = directRun_;
+  const int n = static_cast<int>(run.size());
+  const QRect clip = FieldRect() & img.rect();
+  Tsp_DrawHelper* helper = twoThreads_ && n >= 2 ? Tsp_DrawHelper::Get() : nullptr;
+  if (clip.isEmpty()) {
+  } else if (!helper) {
+    // One buffer for all lines: it stays in the cache from line to line.
+    if (directSegs_.empty()) directSegs_.resize(1);
+    std::vector<TPixelSegment>& segs = directSegs_[0].Segs;
+    for (Tsp_DataSeries* s : run) {
+      s->DirectBuild(segs);
+      s->DirectFill(segs, img, clip);
+    }
+  } else {
+    drewOnTwo_ = true;
+    if (directSegs_.size() < run.size()) directSegs_ = std::vector<TSegments>(run.size());
+    for (int i = 0; i < n; ++i) directSegs_[i].State.store(kFree, std::memory_order_relaxed);
+    // A line's segments are found by whichever thread claims it first.
+    auto claim = [this](int i) {
+      int expected = kFree;
+      return directSegs_[i].State.compare_exchange_strong(expected, kClaimed,
+                                                          std::memory_order_acquire);
+    };
+    std::exception_ptr helperFailure;
+    helper->Run([&](bool onHelper) {
+      if (onHelper) {
+        // From the first line on. A line it fails on (out of memory) is
+        // left without segments, and the failure is raised here afterwards.
+        for (int i = 0; i < n; ++i)
+          if (claim(i)) {
+            try {
+              run[i]->DirectBuild(directSegs_[i].Segs);
+            } catch (...) {
+              directSegs_[i].Segs.clear();
+              if (!helperFailure) helperFailure = std::current_exception();
+            }
+            directSegs_[i].State.store(kReady, std::memory_order_release);
+          }
+        return;
+      }
+      // Fill in order; while the next line is still being found by the
+      // helper, find one from the last line backwards instead of waiting.
+      int back = n - 1;
+      for (int i = 0; i < n; ++i) {
+        TSegments& d = directSegs_[i];
+        if (claim(i)) {
+          run[i]->DirectBuild(d.Segs);
+        } else {
+          for (int spins = 0; d.State.load(std::memory_order_acquire) != kReady;) {
+            while (back > i && !claim(back)) --back;
+            if (back > i) {
+              run[back]->DirectBuild(directSegs_[back].Segs);
+              directSegs_[back].State.store(kReady, std::memory_order_relaxed);
+              --back;
+            } else if (++spins < 4000) {
+              CpuRelax();
+            } else {
+              std::this_thread::yield();
+            }
+          }
+        }
+        run[i]->DirectFill(d.Segs, img, clip);
+      }
+    });
+    if (helperFailure) std::rethrow_exception(helperFailure);
+  }
+  directRun_.clear();
 }
 
 void Tsp_XYPlot::DrawDirect(QPainter& p) {

@@ -5,6 +5,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QWidget>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -125,6 +126,20 @@ class Tsp_PlotMarker : public QObject {
 };
 
 // A series attached to a plot and to one horizontal and one vertical axis.
+// A segment in pixels, kept small: the drawing threads pass lists of them
+// from one processor to the other. Pixel coordinates are clamped to
+// MaxPixelCoord, which 16 bits hold.
+struct TPixelSegment {
+  int16_t X1, Y1, X2, Y2;
+  TPixelSegment() = default;
+  TPixelSegment(const QPoint& a, const QPoint& b)
+      : X1(static_cast<int16_t>(a.x())),
+        Y1(static_cast<int16_t>(a.y())),
+        X2(static_cast<int16_t>(b.x())),
+        Y2(static_cast<int16_t>(b.y())) {}
+};
+static_assert(MaxPixelCoord <= 32767, "pixel coordinates must fit 16 bits");
+
 class Tsp_DataSeries : public QObject {
   Q_OBJECT
  public:
@@ -148,6 +163,19 @@ class Tsp_DataSeries : public QObject {
   virtual bool GetYMin(double& v) = 0;
   virtual bool GetYMax(double& v) = 0;
   virtual void DrawLegendSample(QPainter& canvas, const QRect& r) = 0;
+
+  // Drawing straight into the plot's 32-bit image in two steps, so that the
+  // plot can draw several series at once on two threads. DirectPrepare (GUI
+  // thread, while the plot draws) tells whether the series draws this way,
+  // or draws nothing at all; DirectBuild then finds its segments and
+  // DirectFill fills their pixels inside clip. These two may run on another
+  // thread and touch only the series' own state.
+  enum TDirect { dNo, dNothing, dYes };
+  virtual TDirect DirectPrepare() { return dNo; }
+  virtual void DirectBuild(std::vector<TPixelSegment>& segs) { segs.clear(); }
+  virtual void DirectFill(const std::vector<TPixelSegment>& segs, QImage& img, const QRect& clip) {
+    (void)segs, (void)img, (void)clip;
+  }
 
  protected:
   Tsp_Axis* HAxis() const;
@@ -262,6 +290,14 @@ class Tsp_XYPlot : public QWidget {
   bool FieldValid() const { return fieldValid_; }
   int MouseState() const { return mouseState_; }
 
+  // The image a painter draws into when series may write its pixels
+  // directly (32-bit, no transform, plain source-over); null otherwise.
+  static QImage* DirectImage(QPainter& p);
+  // Many lines are drawn on two threads where the machine has two
+  // processors (on by default; the picture is the same either way).
+  bool TwoThreadDrawing() const { return twoThreads_; }
+  void SetTwoThreadDrawing(bool on) { twoThreads_ = on; }
+
   // Plot-wide layout of the field, run before painting when invalid.
   void CalcLayout(QPainter& canvas);
 
@@ -283,6 +319,8 @@ class Tsp_XYPlot : public QWidget {
   friend class Tsp_PlotMarker;
   void DrawFrame(QPainter& p);
   void DrawField(QPainter& p);
+  void DrawSeries(QPainter& p);
+  void DrawDirectRun(QImage& img);
   void DrawBorder(QPainter& p);
   void DrawDirect(QPainter& p);
   void DrawOverlays(QPainter& p);
@@ -305,6 +343,19 @@ class Tsp_XYPlot : public QWidget {
   bool xCursorOn_ = false;
   double xCursorVal_ = 0;
   std::vector<Tsp_DataSeries*> series_;
+  bool twoThreads_ = true;
+  bool drewOnTwo_ = false;  // the last field drawn had lines drawn on two threads
+  // Series drawn together straight into the image, and their segments.
+  std::vector<Tsp_DataSeries*> directRun_;
+  // Each on cache lines of its own: the two threads write them side by side.
+  enum { kFree, kClaimed, kReady };
+  struct alignas(64) TSegments {
+    std::vector<TPixelSegment> Segs;
+    std::atomic<int> State{kFree};
+    TSegments() = default;
+    TSegments(TSegments&& o) noexcept : Segs(std::move(o.Segs)) {}
+  };
+  std::vector<TSegments> directSegs_;
   std::vector<Tsp_PlotMarker*> before_, after_;
   int fLeft_ = 0, fTop_ = 0, fRight_ = 3, fBottom_ = 3;
   QPainter* canvas_ = nullptr;

@@ -1,0 +1,54 @@
+#pragma once
+// A second thread for drawing the field. Drawing many lines is shared out:
+// both threads find the segments of lines, then each fills its half of the
+// field. The caller's thread never waits for the helper to wake up: work is
+// handed out through atomics, so whatever the helper does not take in time
+// the caller does itself.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class Tsp_DrawHelper {
+ public:
+  // The helper of this process; null on a single processor or when no thread
+  // could be started (the caller then draws alone).
+  static Tsp_DrawHelper* Get();
+
+  // Wakes the helper ahead of a Run that is about to come: waking a
+  // sleeping thread takes tens of microseconds, which the caller can spend on
+  // work of its own in the meantime.
+  void Prepare();
+
+  // Calls job(false) on this thread and, if the helper picks it up while
+  // this thread is still in its call, job(true) on the helper; returns when
+  // no call is running any more. The job must therefore be complete after
+  // the first call alone, and share its work with the second through atomics.
+  // What the first call throws is thrown on once the second has returned;
+  // the second must pass its failures back through the job itself.
+  void Run(const std::function<void(bool onHelper)>& job);
+
+  Tsp_DrawHelper(const Tsp_DrawHelper&) = delete;
+  Tsp_DrawHelper& operator=(const Tsp_DrawHelper&) = delete;
+  ~Tsp_DrawHelper();
+
+ private:
+  Tsp_DrawHelper() = default;
+  bool Start();
+  void Loop();
+
+  enum : int { kIdle, kPosted, kTaken, kDone };
+  std::atomic<int> state_{kIdle};
+  const std::function<void(bool)>* job_ = nullptr;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool sleeping_ = false, stop_ = false, prepared_ = false;
+  std::atomic<int64_t> watchNs_{50'000};
+  int64_t lastEndNs_ = 0;  // caller's thread only
+  std::thread thread_;
+};
+
+// A short pause inside a wait loop.
+void CpuRelax();
