@@ -297,6 +297,8 @@ class Tsp_XYPlot : public QWidget {
   // processors (on by default; the picture is the same either way).
   bool TwoThreadDrawing() const { return twoThreads_; }
   void SetTwoThreadDrawing(bool on) { twoThreads_ = on; }
+  // The last field drawn had lines drawn on two threads.
+  bool DrewOnTwoThreads() const { return drewOnTwo_; }
 
   // Plot-wide layout of the field, run before painting when invalid.
   void CalcLayout(QPainter& canvas);

@@ -5,7 +5,10 @@
 #include <QPainter>
 #include <QTest>
 #include <cmath>
+#include <memory>
 #include <random>
+#include <thread>
+#include <vector>
 
 #include "diagram/plot/sgr_data.h"
 
@@ -239,6 +242,92 @@ TEST_F(PlotFixture, ReducedDrawingMatchesForEveryColumnDensity) {
   EXPECT_LE(compare(), tolerance) << "dense";
   plot.LeftAxis().SetInversed(true);
   EXPECT_LE(compare(), tolerance) << "downward scale";
+}
+
+int FieldDiff(const QImage& a, const QImage& b, const QRect& f) {
+  int diff = 0;
+  for (int y = f.top(); y <= f.bottom(); ++y)
+    for (int x = f.left(); x <= f.right(); ++x) diff += a.pixel(x, y) != b.pixel(x, y);
+  return diff;
+}
+
+// Many lines are drawn on two threads; the picture must be the one drawn on
+// one, pixel for pixel: lines crossing each other come out in their order,
+// series that cannot be drawn straight into the image (markers, a thin pen,
+// every-segment drawing) keep their place between them, and so do inactive
+// ones. Checked while the time axis slides, as it does with every reading.
+TEST_F(PlotFixture, TwoThreadDrawingMatchesOneThread) {
+  plot.resize(635, 419);
+  plot.LeftAxis().SetMinMax(-60, 60);
+  std::vector<std::unique_ptr<Tsp_XYLine>> lines;
+  std::mt19937 rng(5);
+  std::normal_distribution<double> step(0, 1.5);
+  for (int k = 0; k < 24; ++k) {
+    auto l = std::make_unique<Tsp_XYLine>();
+    l->LineAttr().SetWidth(k % 5 == 4 ? 3 : 2);
+    l->LineAttr().SetColor(static_cast<TColor>(0x102030 * (k + 1) & 0xFFFFFF));
+    // Point spacing from several pixels down to many points per column.
+    const double dx = k < 8 ? 0.7 : k < 16 ? 0.05 : 0.004;
+    double w = 0;
+    for (double x = 0; x < 1000; x += dx) {
+      w = std::max(-55.0, std::min(55.0, w + step(rng)));
+      l->AddXY(x, w);
+    }
+    lines.push_back(std::move(l));
+  }
+  lines[6]->PointAttr().SetVisible(true);
+  lines[11]->LineAttr().SetWidth(1);
+  lines[15]->SetLineDrawing(ldEverySegment);
+  lines[19]->SetActive(false);
+  for (auto& l : lines) l->SetPlot(&plot);
+  plot.BottomAxis().SetMinMax(200, 800);
+  Render();  // settles the layout after the range change
+  for (int move = 0; move < 6; ++move) {
+    plot.SetTwoThreadDrawing(true);
+    const QImage two = Render();
+    const bool usedTwo = plot.DrewOnTwoThreads();
+    plot.SetTwoThreadDrawing(false);
+    const QImage one = Render();
+    EXPECT_FALSE(plot.DrewOnTwoThreads());
+    if (std::thread::hardware_concurrency() >= 2) {
+      EXPECT_TRUE(usedTwo);
+    }
+    EXPECT_EQ(FieldDiff(two, one, plot.FieldRect()), 0) << "after move " << move;
+    plot.BottomAxis().MoveMinMax(move < 3 ? 0.37 : 25.0);
+  }
+}
+
+// Lines on top of each other: wherever they run, the last one added shows.
+TEST_F(PlotFixture, OverlappingLinesShowTheLastOneOnTwoThreads) {
+  plot.resize(635, 419);
+  plot.LeftAxis().SetMinMax(-10, 10);
+  plot.BottomAxis().SetMinMax(0, 100);
+  std::vector<std::unique_ptr<Tsp_XYLine>> lines;
+  for (int k = 0; k < 12; ++k) {
+    auto l = std::make_unique<Tsp_XYLine>();
+    l->LineAttr().SetWidth(2);
+    l->LineAttr().SetColor(static_cast<TColor>(0x000011 * (k + 1)));
+    for (int i = 0; i <= 2000; ++i) l->AddXY(i * 0.05, 8 * std::sin(i * 0.01));
+    l->SetPlot(&plot);
+    lines.push_back(std::move(l));
+  }
+  const QImage img = Render();
+  if (std::thread::hardware_concurrency() >= 2) {
+    EXPECT_TRUE(plot.DrewOnTwoThreads());
+  }
+  const QRgb last = qRgb(0, 0, 0x11 * 12);
+  int lastPixels = 0, others = 0;
+  const QRect f = plot.FieldRect();
+  for (int y = f.top(); y <= f.bottom(); ++y)
+    for (int x = f.left(); x <= f.right(); ++x) {
+      const QRgb c = img.pixel(x, y);
+      if (c == last)
+        ++lastPixels;
+      else if (qRed(c) == 0 && qGreen(c) == 0 && qBlue(c) > 0)
+        ++others;
+    }
+  EXPECT_GT(lastPixels, 500);
+  EXPECT_EQ(others, 0);
 }
 
 struct MousePlot : PlotFixture {
