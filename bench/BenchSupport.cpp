@@ -18,6 +18,12 @@ double ThreadCpuMs() {
   return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
 }
 
+double ProcessCpuMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
 double Quantile(const std::vector<double>& sorted, double q) {
   if (sorted.empty()) return 0;
   // Nearest rank: the smallest value with at least q of the samples at or

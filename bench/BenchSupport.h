@@ -17,6 +17,9 @@ inline double NowMs() {
 // CPU time of the calling thread (ms): what it computed, without the time it
 // slept or waited for the disk or the line.
 double ThreadCpuMs();
+// CPU time of all the process's threads (the drawing helper and the log
+// flusher too).
+double ProcessCpuMs();
 
 // Median, 95th percentile and maximum of a set of durations (ms).
 struct TStats {
