@@ -676,15 +676,7 @@ void Tsp_XYLine::DirectFill(const std::vector<TPixelSegment>& segs, QImage& img,
   const Tsp_LineAttr& la = LineAttr();
   const QRgb c = 0xFF000000u | la.Color();
   const double h = la.Width() / 2.0;
-  // Segments wholly left or right of the clip are passed over without
-  // working out their rows (the field is drawn in halves).
-  const int reach = static_cast<int>(h * 2) + 2;
-  const int left = clip.left() - reach, right = clip.right() + reach;
-  for (const TPixelSegment& l : segs) {
-    const int x1 = l.X1, x2 = l.X2;
-    if ((x1 < left && x2 < left) || (x1 > right && x2 > right)) continue;
-    FillStroke(base, bpl, clip, l, h, c);
-  }
+  for (const TPixelSegment& l : segs) FillStroke(base, bpl, clip, l, h, c);
 }
 
 Tsp_DataSeries::TDirect Tsp_XYLine::DirectPrepare() {

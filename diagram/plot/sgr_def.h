@@ -125,7 +125,6 @@ class Tsp_PlotMarker : public QObject {
   bool visible_ = true;
 };
 
-// A series attached to a plot and to one horizontal and one vertical axis.
 // A segment in pixels, kept small: the drawing threads pass lists of them
 // from one processor to the other. Pixel coordinates are clamped to
 // MaxPixelCoord, which 16 bits hold.
@@ -140,6 +139,7 @@ struct TPixelSegment {
 };
 static_assert(MaxPixelCoord <= 32767, "pixel coordinates must fit 16 bits");
 
+// A series attached to a plot and to one horizontal and one vertical axis.
 class Tsp_DataSeries : public QObject {
   Q_OBJECT
  public:

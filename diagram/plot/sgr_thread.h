@@ -1,9 +1,9 @@
 #pragma once
-// A second thread for drawing the field. Drawing many lines is shared out:
-// both threads find the segments of lines, then each fills its half of the
-// field. The caller's thread never waits for the helper to wake up: work is
-// handed out through atomics, so whatever the helper does not take in time
-// the caller does itself.
+// A second thread for drawing the field: while the GUI thread fills the
+// pixels of one line after the other, the helper finds the segments of the
+// lines still to come. The GUI thread never waits for the helper to wake up:
+// work is handed out through atomics, and whatever the helper does not take
+// in time the GUI thread does itself.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -27,7 +27,8 @@ class Tsp_DrawHelper {
   // no call is running any more. The job must therefore be complete after
   // the first call alone, and share its work with the second through atomics.
   // What the first call throws is thrown on once the second has returned;
-  // the second must pass its failures back through the job itself.
+  // the second must pass its failures back through the job itself. Called
+  // from the GUI thread only, like all drawing.
   void Run(const std::function<void(bool onHelper)>& job);
 
   Tsp_DrawHelper(const Tsp_DrawHelper&) = delete;

@@ -6,6 +6,7 @@
 #include <QTest>
 #include <cmath>
 #include <memory>
+#include <new>
 #include <random>
 #include <thread>
 #include <vector>
@@ -328,6 +329,43 @@ TEST_F(PlotFixture, OverlappingLinesShowTheLastOneOnTwoThreads) {
     }
   EXPECT_GT(lastPixels, 500);
   EXPECT_EQ(others, 0);
+}
+
+// A line whose segments cannot be found (memory ran out) fails the drawing
+// on the GUI thread, whichever of the two threads met the failure, and the
+// plot draws as before afterwards: nothing hangs, no thread is lost.
+struct TFailingLine : Tsp_XYLine {
+  bool Fail = true;
+  void DirectBuild(std::vector<TPixelSegment>& segs) override {
+    if (Fail) throw std::bad_alloc();
+    Tsp_XYLine::DirectBuild(segs);
+  }
+};
+
+TEST_F(PlotFixture, AFailedLineFailsTheDrawingAndTheNextOneWorks) {
+  plot.resize(635, 419);
+  plot.BottomAxis().SetMinMax(0, 100);
+  std::vector<std::unique_ptr<TFailingLine>> lines;
+  for (int k = 0; k < 16; ++k) {
+    auto l = std::make_unique<TFailingLine>();
+    l->LineAttr().SetWidth(2);
+    // While the GUI thread works through the long first line, the helper
+    // takes the second, which fails, and the GUI thread must not wait for
+    // it for ever (or it takes the second itself and fails there).
+    l->Fail = k == 1;
+    const int n = k == 0 ? 400000 : 2000;
+    for (int i = 0; i <= n; ++i) l->AddXY(i * 100.0 / n, 8 * std::sin(i * 20.0 / n + k));
+    l->SetPlot(&plot);
+    lines.push_back(std::move(l));
+  }
+  for (int round = 0; round < 30; ++round) {
+    plot.LeftAxis().SetMinMax(-10 - round * 0.1, 10);  // no columns kept: the first line is slow
+    EXPECT_THROW(Render(), std::bad_alloc);
+  }
+  for (auto& l : lines) l->Fail = false;
+  const QImage two = Render();
+  plot.SetTwoThreadDrawing(false);
+  EXPECT_EQ(FieldDiff(two, Render(), plot.FieldRect()), 0);
 }
 
 struct MousePlot : PlotFixture {
