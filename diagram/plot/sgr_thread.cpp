@@ -1,5 +1,7 @@
 #include "diagram/plot/sgr_thread.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -18,10 +20,21 @@ void CpuRelax() {
 #endif
 }
 
+namespace {
+// Processors this process may run on: a helper confined to the same one as
+// the GUI thread would only take turns with it.
+int UsableProcessors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set);
+  return static_cast<int>(std::thread::hardware_concurrency());
+}
+}  // namespace
+
 Tsp_DrawHelper* Tsp_DrawHelper::Get() {
   static const std::unique_ptr<Tsp_DrawHelper> helper = [] {
     std::unique_ptr<Tsp_DrawHelper> h;
-    if (std::thread::hardware_concurrency() < 2) return h;
+    if (UsableProcessors() < 2) return h;
     h.reset(new Tsp_DrawHelper());
     if (!h->Start()) h.reset();
     return h;

@@ -13,8 +13,8 @@
 
 class Tsp_DrawHelper {
  public:
-  // The helper of this process; null on a single processor or when no thread
-  // could be started (the caller then draws alone).
+  // The helper of this process; null where the process may use only one
+  // processor or no thread could be started (the caller then draws alone).
   static Tsp_DrawHelper* Get();
 
   // Wakes the helper ahead of a Run that is about to come: waking a

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "diagram/plot/sgr_data.h"
+#include "diagram/plot/sgr_thread.h"
 
 namespace {
 
@@ -290,7 +291,7 @@ TEST_F(PlotFixture, TwoThreadDrawingMatchesOneThread) {
     plot.SetTwoThreadDrawing(false);
     const QImage one = Render();
     EXPECT_FALSE(plot.DrewOnTwoThreads());
-    if (std::thread::hardware_concurrency() >= 2) {
+    if (Tsp_DrawHelper::Get()) {
       EXPECT_TRUE(usedTwo);
     }
     EXPECT_EQ(FieldDiff(two, one, plot.FieldRect()), 0) << "after move " << move;
@@ -313,7 +314,7 @@ TEST_F(PlotFixture, OverlappingLinesShowTheLastOneOnTwoThreads) {
     lines.push_back(std::move(l));
   }
   const QImage img = Render();
-  if (std::thread::hardware_concurrency() >= 2) {
+  if (Tsp_DrawHelper::Get()) {
     EXPECT_TRUE(plot.DrewOnTwoThreads());
   }
   const QRgb last = qRgb(0, 0, 0x11 * 12);
