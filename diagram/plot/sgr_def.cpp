@@ -650,6 +650,7 @@ void Tsp_XYPlot::DrawDirectRun(QImage& img) {
   const QRect clip = FieldRect() & img.rect();
   Tsp_DrawHelper* helper = twoThreads_ && n >= 2 ? Tsp_DrawHelper::Get() : nullptr;
   if (clip.isEmpty()) {
+    // Nothing of the field is in the image.
   } else if (!helper) {
     // One buffer for all lines: it stays in the cache from line to line.
     if (directSegs_.empty()) directSegs_.resize(1);
@@ -693,16 +694,14 @@ void Tsp_XYPlot::DrawDirectRun(QImage& img) {
         if (claim(i)) {
           run[i]->DirectBuild(d.Segs);
         } else {
-          for (int spins = 0; d.State.load(std::memory_order_acquire) != kReady;) {
+          for (int steps = 0; d.State.load(std::memory_order_acquire) != kReady;) {
             while (back > i && !claim(back)) --back;
             if (back > i) {
               run[back]->DirectBuild(directSegs_[back].Segs);
               directSegs_[back].State.store(kReady, std::memory_order_relaxed);
               --back;
-            } else if (++spins < 4000) {
-              CpuRelax();
             } else {
-              std::this_thread::yield();
+              WaitStep(steps);
             }
           }
         }

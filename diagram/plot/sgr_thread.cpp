@@ -31,6 +31,15 @@ int UsableProcessors() {
 }
 }  // namespace
 
+void WaitStep(int& steps) {
+  if (steps < 4000) {
+    ++steps;
+    CpuRelax();
+  } else {
+    std::this_thread::yield();
+  }
+}
+
 Tsp_DrawHelper* Tsp_DrawHelper::Get() {
   static const std::unique_ptr<Tsp_DrawHelper> helper = [] {
     std::unique_ptr<Tsp_DrawHelper> h;
@@ -105,12 +114,7 @@ void Tsp_DrawHelper::Run(const std::function<void(bool)>& job) {
   // Withdraw the job if the helper has not taken it; else wait for its call.
   int expected = kPosted;
   if (!state_.compare_exchange_strong(expected, kIdle, std::memory_order_acq_rel)) {
-    for (int spins = 0; state_.load(std::memory_order_acquire) != kDone; ++spins) {
-      if (spins < 4000)
-        CpuRelax();
-      else
-        std::this_thread::yield();
-    }
+    for (int steps = 0; state_.load(std::memory_order_acquire) != kDone;) WaitStep(steps);
     state_.store(kIdle, std::memory_order_relaxed);
   }
   job_ = nullptr;

@@ -53,3 +53,7 @@ class Tsp_DrawHelper {
 
 // A short pause inside a wait loop.
 void CpuRelax();
+// One step of waiting for another thread: a processor pause for the first
+// few thousand steps, then giving the processor away, in case the thread
+// waited for has lost its own.
+void WaitStep(int& steps);
