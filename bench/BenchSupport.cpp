@@ -12,16 +12,20 @@
 
 namespace bench {
 
-double ThreadCpuMs() {
+namespace {
+double CpuMs(clockid_t clock) {
   timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  clock_gettime(clock, &ts);
   return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+}  // namespace
+
+double ThreadCpuMs() {
+  return CpuMs(CLOCK_THREAD_CPUTIME_ID);
 }
 
 double ProcessCpuMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) * 1000.0 + static_cast<double>(ts.tv_nsec) / 1e6;
+  return CpuMs(CLOCK_PROCESS_CPUTIME_ID);
 }
 
 double Quantile(const std::vector<double>& sorted, double q) {
