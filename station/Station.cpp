@@ -1,0 +1,412 @@
+#include "station/Station.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iomanip>
+#include <ostream>
+#include <sstream>
+#include <stdexcept>
+
+#include "app/LogFlusher.h"
+#include "common/QxClock.h"
+#include "protocol/OEMLib.h"
+#include "serial/CPort.h"
+#include "station/Interim.h"
+#include "station/StationSignals.h"
+
+namespace {
+
+// Raised out of a scan when a stop was asked, so that a scan of a quiet bus
+// (seconds) does not hold up the exit.
+struct TStopScan {};
+
+// A channel's temperature in the log when it has none to show.
+constexpr double kNoValue = 1e38;
+// Polls in a row without a valid reading after which "Log every value"
+// writes a channel as not available.
+constexpr int kStaleEveryValuePolls = 3;
+// Passes in a row in which no channel answered at all: the adapter is there,
+// the bus is not.
+constexpr int kLostPasses = 3;
+
+double SecondsBetween(double from, double to) {
+  return (to - from) * 24 * 3600;
+}
+
+std::string Fixed2(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.2f", v);
+  return buf;
+}
+
+}  // namespace
+
+struct TStation::TChannelState {
+  double LastValid = 0;  // date-time of the last valid reading, or of connecting
+  int FailedPolls = 0;   // polls in a row without a valid reading
+};
+
+std::string DescribeBusChange(const std::vector<TStationDevice>& before,
+                              const std::vector<TStationDevice>& after) {
+  auto name = [](const TStationDevice& d) {
+    return "address " + std::to_string(d.Address) + " (" + d.Name + ", serial " + d.Serial + ", " +
+           std::to_string(d.Channels) + " channels)";
+  };
+  std::string out;
+  auto add = [&](const std::string& s) { out += (out.empty() ? "" : "; ") + s; };
+  size_t i = 0, j = 0;
+  while (i < before.size() || j < after.size()) {
+    if (j >= after.size() || (i < before.size() && before[i].Address < after[j].Address)) {
+      add(name(before[i++]) + " is gone");
+    } else if (i >= before.size() || after[j].Address < before[i].Address) {
+      add(name(after[j++]) + " is new");
+    } else {
+      if (!(before[i] == after[j])) add(name(before[i]) + " is now " + name(after[j]));
+      ++i, ++j;
+    }
+  }
+  return out;
+}
+
+TStation::TStation(const TStationSettings& s, const std::string& quilexIni, std::ostream& events)
+    : settings_(s), events_(events) {
+  // The desktop program's design settings of its port, then quilex.ini.
+  port_ = std::make_unique<TComPort>();
+  TComPort& p = *port_;
+  p.SetName("ComPort1");
+  p.SetBaudRate(br57600);
+  p.SetPort("COM1");
+  p.Buffer().SetInputSize(2048);
+  p.Buffer().SetOutputSize(2048);
+  p.FlowControl().SetFlowControl(fcNone);
+  p.FlowControl().SetControlDTR(dtrDisable);
+  p.FlowControl().SetControlRTS(rtsDisable);
+  p.Timeouts().SetWriteTotalMultiplier(-1);
+  p.Timeouts().SetWriteTotalConstant(-1);
+  p.SetEventChar('\n');
+  p.Events = TComEvents{};
+  p.SetSyncMethod(smWindowSync);
+  try {
+    p.LoadSettings(ssIniFile, quilexIni);
+  } catch (const std::exception& e) {
+    Event(quilexIni + " not read (" + e.what() + "); built-in port settings");
+  }
+  if (!settings_.Port.empty()) p.SetPort(settings_.Port);
+  bus_ = std::make_unique<TOEMData>();
+  bus_->AttachPort(port_.get());
+  flusher_ = std::make_unique<TLogFlusher>();
+}
+
+TStation::~TStation() {
+  ClosePort();
+  bus_.reset();
+}
+
+void TStation::Event(const std::string& text) {
+  events_ << text << std::endl;
+}
+
+void TStation::ClosePort() {
+  for (int attempt = 0; attempt < 10 && port_->Connected(); ++attempt) {
+    try {
+      port_->Close();
+    } catch (const std::exception&) {
+    }
+  }
+}
+
+std::vector<TStationDevice> TStation::Identify() {
+  std::vector<TStationDevice> out;
+  for (auto& dev : bus_->Devices) {
+    TStationDevice d;
+    d.Address = dev->Address;
+    d.Channels = dev->GetChannelCount();
+    dev->GetScale();
+    out.push_back(d);
+  }
+  // The identity after all scales, so the exchanges up to the first poll are
+  // those of the desktop program's connect.
+  for (size_t i = 0; i < out.size(); ++i) {
+    TDeviceParam& dev = *bus_->Devices[i];
+    try {
+      out[i].Name = dev.GetDeviceName();
+      out[i].Serial = dev.GetSerialNumber();
+      out[i].Firmware = dev.GetFirmwareRevision();
+    } catch (const EConvertError&) {
+      // A device that garbles its identity is still measured.
+    }
+  }
+  return out;
+}
+
+bool TStation::Connect(std::string& why) {
+  try {
+    port_->Open();
+  } catch (const std::exception& e) {
+    why = "cannot open " + port_->Port() + ": " + e.what();
+    return false;
+  }
+  try {
+    bus_->OnScanProgress = [](int) {
+      if (StopRequested()) throw TStopScan{};
+    };
+    bus_->ScanBus();
+    bus_->OnScanProgress = nullptr;
+  } catch (const TStopScan&) {
+    bus_->OnScanProgress = nullptr;
+    ClosePort();
+    why = "stopped";
+    return false;
+  } catch (const std::exception& e) {
+    bus_->OnScanProgress = nullptr;
+    ClosePort();
+    why = std::string("bus scan failed: ") + e.what();
+    return false;
+  }
+  if (bus_->Devices.empty()) {
+    ClosePort();
+    why = "no device answered on " + port_->Port();
+    return false;
+  }
+  return true;
+}
+
+bool TStation::ChannelStale(size_t i, double now) const {
+  const TChannelState& c = channels_[i];
+  if (c.FailedPolls == 0) return false;
+  if (settings_.EveryValue) return c.FailedPolls >= kStaleEveryValuePolls;
+  return SecondsBetween(c.LastValid, now) > settings_.Interval;
+}
+
+void TStation::WriteLogLine(double now, bool outage) {
+  std::vector<double> temps(size_t(std::max(channelTotal_, 0)), kNoValue);
+  if (!outage) {
+    for (int i = 0; i < channelTotal_; ++i) {
+      TDeviceParam* dev = bus_->ChannelDevice(i);
+      if (!dev) break;
+      if (!ChannelStale(size_t(i), now))
+        temps[size_t(i)] = double(dev->LastValue()) / dev->GetScale();
+    }
+  }
+  const std::string line = InterimFormatLogLine(now, temps);
+  int err = 0;
+  // A failed disk flush of an earlier line fails this one: lines are lost.
+  if (!flusher_->TakeFailure(err) && InterimAppendWhole(settings_.LogFile, line)) {
+    flusher_->Request(settings_.LogFile);
+    ++logLines_;
+    if (logFailing_) Event("log file " + settings_.LogFile + " written again");
+    logFailing_ = false;
+  } else if (!logFailing_) {
+    // Reported once; every later line tries again, so a disk that frees up
+    // lets the log go on.
+    logFailing_ = true;
+    Event("Could not access File : " + settings_.LogFile);
+  }
+}
+
+void TStation::CheckLog(double now, bool newValueInPass, bool outage) {
+  if (!logging_) return;
+  if (settings_.EveryValue) {
+    if (newValueInPass && !outage) WriteLogLine(now, false);
+    return;
+  }
+  if (SecondsBetween(lastLogTime_, now) > settings_.Interval) {
+    WriteLogLine(now, outage);
+    lastLogTime_ = Clock().Now();
+  }
+}
+
+void TStation::ReopenLogIfAsked() {
+  if (!TakeReopenRequest()) return;
+  flusher_->Drain();
+  // Every line opens the file by its name, so the next one lands in a new
+  // file once the old one was moved away.
+  if (logging_)
+    Event("log file reopened: " + settings_.LogFile);
+  else
+    Event("SIGHUP: no log file");
+}
+
+bool TStation::PollUntilLostOrStop(std::string& why) {
+  int silentPasses = 0;
+  while (port_->Connected()) {
+    bool newValueInPass = false;
+    bool anyAnswer = false;
+    for (int i = 0; i < bus_->ChannelTotal; ++i) {
+      TDeviceParam* dev = bus_->ChannelDevice(i);
+      if (!dev) break;
+      int32_t raw = 0;
+      const bool valid = dev->ReadSample(raw);
+      ++polls_;
+      const double now = Clock().Now();
+      TChannelState& c = channels_[size_t(i)];
+      if (valid || raw != TDeviceParam::ErrorReading) anyAnswer = true;
+      if (valid) {
+        ++validReadings_;
+        c.LastValid = now;
+        c.FailedPolls = 0;
+        const double t = double(raw) / dev->GetScale();
+        if (t < 900.0) newValueInPass = true;
+      } else {
+        ++c.FailedPolls;
+      }
+      ReopenLogIfAsked();
+      CheckLog(now, newValueInPass, false);
+      if (OnChannelDone) OnChannelDone(i);
+      QCoreApplication::processEvents(QEventLoop::AllEvents);
+      if (StopRequested()) return true;
+      if (!port_->Connected()) {
+        why = "port closed";
+        return false;
+      }
+      if (port_->ThreadCreated() && !port_->EventThreadRunning()) {
+        why = "the serial line hung up";
+        return false;
+      }
+    }
+    if (bus_->ChannelTotal <= 0) {
+      why = "no channel to poll";
+      return false;
+    }
+    silentPasses = anyAnswer ? 0 : silentPasses + 1;
+    if (silentPasses >= kLostPasses) {
+      why = "no device answered for " + std::to_string(kLostPasses) + " passes";
+      return false;
+    }
+  }
+  why = "port closed";
+  return false;
+}
+
+void TStation::WaitOutage(int64_t untilMs) {
+  for (;;) {
+    ReopenLogIfAsked();
+    if (StopRequested()) return;
+    const int64_t nowMs = Clock().TickMs();
+    if (nowMs >= untilMs) return;
+    int64_t waitMs = untilMs - nowMs;
+    if (logging_ && !settings_.EveryValue) {
+      // The outage shows in the log with its times: lines of N/A at the
+      // interval, no more often than a poll would have written them.
+      const double now = Clock().Now();
+      const double dueIn = std::max(settings_.Interval, 0.052) - SecondsBetween(lastLogTime_, now);
+      if (dueIn <= 0) {
+        CheckLog(now, false, true);
+        continue;
+      }
+      waitMs = std::min<int64_t>(waitMs, int64_t(std::ceil(dueIn * 1000)) + 1);
+    }
+    WaitForSignal(int(std::max<int64_t>(waitMs, 1)));
+  }
+}
+
+int TStation::Run() {
+  logging_ = !settings_.LogFile.empty();
+  if (logging_ && !settings_.Append) ::unlink(settings_.LogFile.c_str());
+  bool measured = false;  // a bus has been measured: later connects are reconnects
+  int attempt = 0;
+  int64_t lostAtMs = 0;
+  std::string why;
+  for (;;) {
+    if (StopRequested()) break;
+    if (Connect(why)) {
+      std::vector<TStationDevice> found = Identify();
+      if (measured && DescribeBusChange(devices_, found).empty()) {
+        // The same bus: its readings go on from those taken before the
+        // outage; the staleness rule decides what the log shows of them.
+        for (size_t d = 0; d < bus_->Devices.size() && d < savedValues_.size(); ++d)
+          if (savedValues_[d].size() == bus_->Devices[d]->LastValues.size())
+            bus_->Devices[d]->LastValues = savedValues_[d];
+      }
+      if (!measured) {
+        devices_ = found;
+        channelTotal_ = bus_->ChannelTotal;
+        channels_.assign(size_t(channelTotal_), TChannelState{Clock().Now(), 0});
+        lastLogTime_ = Clock().Now();
+        Event("connected to " + port_->Port());
+      } else {
+        const std::string change = DescribeBusChange(devices_, found);
+        if (!change.empty()) {
+          Event("reconnected to a different bus: " + change + "; stopping");
+          ClosePort();
+          return 1;
+        }
+        Event("reconnected to " + port_->Port() + " after " + std::to_string(attempt) +
+              (attempt == 1 ? " try, " : " tries, ") +
+              std::to_string((Clock().TickMs() - lostAtMs + 500) / 1000) + " s without the line");
+      }
+      std::ostringstream list;
+      list << found.size() << (found.size() == 1 ? " device, " : " devices, ") << bus_->ChannelTotal
+           << " channels:";
+      for (const auto& d : found)
+        list << " " << d.Address << "=" << d.Name << " (serial " << d.Serial << ", " << d.Channels
+             << " ch)";
+      Event("devices found: " + list.str());
+      measured = true;
+      attempt = 0;
+      if (PollUntilLostOrStop(why)) break;
+      Event("line lost: " + why);
+      savedValues_.clear();
+      for (auto& dev : bus_->Devices) savedValues_.push_back(dev->LastValues);
+      lostAtMs = Clock().TickMs();
+      ClosePort();
+    } else if (why == "stopped") {
+      break;
+    } else if (!measured && attempt == 0) {
+      Event("connect failed: " + why);
+    }
+    ++attempt;
+    const int delay = InterimReconnectDelayMs(attempt);
+    Event("reconnect try " + std::to_string(attempt) + " in " + std::to_string(delay / 1000) +
+          " s" + (attempt > 1 ? " (" + why + ")" : ""));
+    WaitOutage(Clock().TickMs() + delay);
+  }
+  ClosePort();
+  flusher_->Drain();
+  Event("stopped" + (StopSignalName().empty() ? std::string() : " on " + StopSignalName()));
+  return 0;
+}
+
+int TStation::RunOnce(std::ostream& out) {
+  std::string why;
+  if (!Connect(why)) {
+    Event("connect failed: " + why);
+    return 1;
+  }
+  const std::vector<TStationDevice> found = Identify();
+  struct TRow {
+    std::string Address, Channel, Device, Serial, Value;
+  };
+  std::vector<TRow> rows{{"address", "channel", "device", "serial", "value"}};
+  for (int i = 0; i < bus_->ChannelTotal; ++i) {
+    TDeviceParam* dev = bus_->ChannelDevice(i);
+    if (!dev) break;
+    const size_t d = size_t(std::find_if(bus_->Devices.begin(), bus_->Devices.end(),
+                                         [&](const auto& p) { return p.get() == dev; }) -
+                            bus_->Devices.begin());
+    int32_t raw = 0;
+    const bool valid = dev->ReadSample(raw);
+    const double t = double(raw) / dev->GetScale();
+    rows.push_back({std::to_string(dev->Address), std::to_string(dev->SubChannel), found[d].Name,
+                    found[d].Serial, valid && t < 900.0 ? Fixed2(t) : "N/A"});
+    if (StopRequested()) break;
+  }
+  ClosePort();
+  size_t w[4] = {0, 0, 0, 0};
+  for (const TRow& r : rows) {
+    w[0] = std::max(w[0], r.Address.size());
+    w[1] = std::max(w[1], r.Channel.size());
+    w[2] = std::max(w[2], r.Device.size());
+    w[3] = std::max(w[3], r.Serial.size());
+  }
+  for (const TRow& r : rows)
+    out << std::right << std::setw(int(w[0])) << r.Address << "  " << std::setw(int(w[1]))
+        << r.Channel << "  " << std::left << std::setw(int(w[2])) << r.Device << "  "
+        << std::setw(int(w[3])) << r.Serial << "  " << std::right << r.Value << "\n";
+  out.flush();
+  return 0;
+}

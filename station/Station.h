@@ -1,0 +1,85 @@
+#pragma once
+// The headless station: the desktop program's port set-up, bus scan and
+// polling loop with its log, run without a window until a signal stops it,
+// reconnecting by itself when the line is lost.
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "station/StationArgs.h"
+
+class TComPort;
+class TLogFlusher;
+class TOEMData;
+
+// One device of the last scan, as events, the --once table and the broker
+// name it.
+struct TStationDevice {
+  int Address = 0;
+  std::string Name, Serial, Firmware;
+  int Channels = 0;
+  bool operator==(const TStationDevice& o) const {
+    return Address == o.Address && Name == o.Name && Serial == o.Serial && Channels == o.Channels;
+  }
+};
+
+// Why a bus answering after a reconnect is not the one measured before, in
+// words; empty when it is the same (address, name, serial number, channels).
+std::string DescribeBusChange(const std::vector<TStationDevice>& before,
+                              const std::vector<TStationDevice>& after);
+
+class TStation {
+ public:
+  // quilexIni: the port settings file; events: where the event lines go.
+  TStation(const TStationSettings& s, const std::string& quilexIni, std::ostream& events);
+  ~TStation();
+  TStation(const TStation&) = delete;
+  TStation& operator=(const TStation&) = delete;
+
+  // Measures until a stop is requested (0) or the bus changed (1).
+  int Run();
+  // One pass over all channels printed to out; 0, or 1 when the bus could
+  // not be read.
+  int RunOnce(std::ostream& out);
+
+  // Observer after each channel's turn (reading taken, log line checked);
+  // for tests and the bench.
+  std::function<void(int channel)> OnChannelDone;
+  // Counts since the start.
+  uint64_t Polls() const { return polls_; }
+  uint64_t ValidReadings() const { return validReadings_; }
+  uint64_t LogLines() const { return logLines_; }
+
+ private:
+  struct TChannelState;
+  // Opens the port and scans; false with the reason when no bus answers.
+  bool Connect(std::string& why);
+  void ClosePort();
+  // Polls until the line is lost (false, with why) or a stop is asked (true).
+  bool PollUntilLostOrStop(std::string& why);
+  // Waits for the next reconnect attempt, writing the outage's log lines.
+  void WaitOutage(int64_t untilMs);
+  void CheckLog(double now, bool newValueInPass, bool outage);
+  void WriteLogLine(double now, bool outage);
+  void ReopenLogIfAsked();
+  void Event(const std::string& text);
+  std::vector<TStationDevice> Identify();
+  bool ChannelStale(size_t i, double now) const;
+
+  TStationSettings settings_;
+  std::ostream& events_;
+  std::unique_ptr<TComPort> port_;
+  std::unique_ptr<TOEMData> bus_;
+  std::vector<TStationDevice> devices_;
+  std::vector<TChannelState> channels_;
+  std::vector<std::vector<int32_t>> savedValues_;  // per device, across an outage
+  std::unique_ptr<TLogFlusher> flusher_;
+  int channelTotal_ = 0;  // of the bus being measured, also while it is lost
+  double lastLogTime_ = 0;
+  bool logging_ = false;
+  bool logFailing_ = false;
+  uint64_t polls_ = 0, validReadings_ = 0, logLines_ = 0;
+};
