@@ -396,17 +396,19 @@ int TStation::RunOnce(std::ostream& out) {
     if (StopRequested()) break;
   }
   ClosePort();
-  size_t w[4] = {0, 0, 0, 0};
+  size_t w[5] = {0, 0, 0, 0, 0};
   for (const TRow& r : rows) {
     w[0] = std::max(w[0], r.Address.size());
     w[1] = std::max(w[1], r.Channel.size());
     w[2] = std::max(w[2], r.Device.size());
     w[3] = std::max(w[3], r.Serial.size());
+    w[4] = std::max(w[4], r.Value.size());
   }
   for (const TRow& r : rows)
     out << std::right << std::setw(int(w[0])) << r.Address << "  " << std::setw(int(w[1]))
         << r.Channel << "  " << std::left << std::setw(int(w[2])) << r.Device << "  "
-        << std::setw(int(w[3])) << r.Serial << "  " << std::right << r.Value << "\n";
+        << std::setw(int(w[3])) << r.Serial << "  " << std::right << std::setw(int(w[4])) << r.Value
+        << "\n";
   out.flush();
   return 0;
 }
