@@ -81,6 +81,24 @@ bool HasAmPm(const std::string& fmt) {
 void FormatInto(std::string& out, const std::string& fmt, const TDateTimeParts& p,
                 const TFormatSettings& fs, int depth);
 
+// "am/pm", "ampm" or "a/p" at fmt[i] (n becomes its length); other letters
+// starting with a are copied.
+void AppendAmPm(std::string& out, const std::string& fmt, size_t i, size_t& n,
+                const TDateTimeParts& p, const TFormatSettings& fs) {
+  if (StartsWithNoCase(fmt, i, "am/pm")) {
+    out += p.Hour < 12 ? fs.TimeAMString : fs.TimePMString;
+    n = 5;
+  } else if (StartsWithNoCase(fmt, i, "ampm")) {
+    out += p.Hour < 12 ? fs.TimeAMString : fs.TimePMString;
+    n = 4;
+  } else if (StartsWithNoCase(fmt, i, "a/p")) {
+    out += p.Hour < 12 ? 'a' : 'p';
+    n = 3;
+  } else {
+    out.append(fmt, i, n);
+  }
+}
+
 // One run of a format letter (n letters at fmt[i]); may widen n when the
 // letters belong to a longer token (am/pm). Returns whether it was an hour,
 // since "mm" right after one means minutes.
@@ -150,18 +168,7 @@ bool FormatField(std::string& out, const std::string& fmt, size_t i, size_t& n, 
       n = 1;
       break;
     case 'a':
-      if (StartsWithNoCase(fmt, i, "am/pm")) {
-        out += p.Hour < 12 ? fs.TimeAMString : fs.TimePMString;
-        n = 5;
-      } else if (StartsWithNoCase(fmt, i, "ampm")) {
-        out += p.Hour < 12 ? fs.TimeAMString : fs.TimePMString;
-        n = 4;
-      } else if (StartsWithNoCase(fmt, i, "a/p")) {
-        out += p.Hour < 12 ? 'a' : 'p';
-        n = 3;
-      } else {
-        out.append(fmt, i, n);
-      }
+      AppendAmPm(out, fmt, i, n, p, fs);
       break;
     default:
       out.append(fmt, i, n);
