@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "common/QxPaths.h"
+
 namespace {
 
 bool ParseNonNegative(const std::string& text, double& value) {
@@ -35,10 +37,9 @@ bool ParseHours(const std::string& text, double& value) {
 }
 
 std::string DefaultConfigDir() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg && *xdg) return xdg;
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : ".") + "/.config";
+  const std::string ini = QuilexIniPath();
+  const size_t slash = ini.rfind('/');
+  return slash == std::string::npos ? "." : ini.substr(0, slash);
 }
 
 bool ParseStationArgs(const std::vector<std::string>& args, TStationSettings& s,

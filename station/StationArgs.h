@@ -39,6 +39,6 @@ std::string StationHelpText();
 bool ParseSeconds(const std::string& text, double& value);
 bool ParseHours(const std::string& text, double& value);
 
-// The configuration folder when none is given: $XDG_CONFIG_HOME, else
-// ~/.config, as the desktop program uses it.
+// The configuration folder when none is given: the desktop program's, the
+// folder of its quilex.ini.
 std::string DefaultConfigDir();
