@@ -208,8 +208,14 @@ TEST_F(StationPty, FramesAndPausesAreTheDesktopLoops) {
     EXPECT_EQ(rx[i].Text, cycle[(i - first) % 3]) << i;
     if (i > first) gaps.push_back(rx[i].Ms - rx[i - 1].Ms);
   }
+  // The simulator stamps a frame when it gets to read it, so one gap may
+  // look shorter on a busy machine; no pause missing shows as a gap of a
+  // few milliseconds, and the mean cannot be below the pause.
+  const double mean = double(rx.back().Ms - rx[first].Ms) / double(gaps.size());
+  EXPECT_GE(mean, 52.0);
   std::sort(gaps.begin(), gaps.end());
-  EXPECT_GE(gaps.front(), 52);
+  EXPECT_GE(gaps.front(), 35);
+  EXPECT_GE(gaps[gaps.size() / 2], 52);
   EXPECT_LT(gaps[gaps.size() / 2], 52 + 5 + 25) << "median poll interval";
 }
 
