@@ -37,14 +37,6 @@ std::string ReadAll(const std::string& path) {
   return ss.str();
 }
 
-void Pump(int ms) {
-  const int64_t end = MonoMs() + ms;
-  while (MonoMs() < end) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-}
-
 pid_t Spawn(const std::vector<std::string>& args, const std::string& out) {
   std::vector<std::string> a = args;
   std::vector<char*> argv;
