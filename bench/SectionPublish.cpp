@@ -59,6 +59,21 @@ void RunPublish(const TOptionsBench& opt, std::vector<TTarget>& targets) {
     return;
   }
 
+  // Memory of a full queue first, before other queues have grown the heap:
+  // the broker out of reach, the queue filled.
+  double queueMiB = 0;
+  size_t capacity = 0;
+  {
+    TPublisherOptions o;
+    capacity = o.Capacity;
+    TPublisher pub(o);
+    const int64_t before = ResidentBytes();
+    pub.Start(Local(qxtest::FreeLoopbackPort()));
+    for (size_t i = 0; i < o.Capacity + 1000; ++i) pub.Reading(1, 1, 46000.5, 20.0);
+    const int64_t after = ResidentBytes();
+    queueMiB = double(after - before) / (1024.0 * 1024.0);
+    if (pub.Status().Queued != o.Capacity) std::cout << "queue not full\n";
+  }
   // 1. The loop's hand-over, as the program makes it: through the main
   // window's observer into the queue. Spaced like real readings (the network
   // thread asleep, so each one wakes it) and back to back.
@@ -151,20 +166,6 @@ void RunPublish(const TOptionsBench& opt, std::vector<TTarget>& targets) {
       std::cout << "latency: only " << latency.Samples << " of " << n << " arrived\n";
   }
 
-  // 4. Memory of a full queue: the broker out of reach, the queue filled.
-  double queueMiB = 0;
-  size_t capacity = 0;
-  {
-    TPublisherOptions o;
-    capacity = o.Capacity;
-    TPublisher pub(o);
-    const int64_t before = ResidentBytes();
-    pub.Start(Local(qxtest::FreeLoopbackPort()));
-    for (size_t i = 0; i < o.Capacity + 1000; ++i) pub.Reading(1, 1, 46000.5, 20.0);
-    const int64_t after = ResidentBytes();
-    queueMiB = double(after - before) / (1024.0 * 1024.0);
-    if (pub.Status().Queued != o.Capacity) std::cout << "queue not full\n";
-  }
   broker.Stop();
   std::system(("rm -rf '" + dir + "'").c_str());
 

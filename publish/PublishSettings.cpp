@@ -169,12 +169,22 @@ std::string IsoLocalTime(double when) {
   t.tm_min = p.Minute;
   t.tm_sec = p.Second;
   t.tm_isdst = -1;
+  // Offsets change on the hour; the last one is kept per thread, as mktime
+  // costs more than the rest of a payload.
+  thread_local long cachedKey = -1, cachedOffset = 0;
+  const long key = long(std::floor(when)) * 24 + p.Hour;
   long offset = 0;
-  const time_t secs = mktime(&t);
-  if (secs != time_t(-1)) {
-    tm back{};
-    localtime_r(&secs, &back);
-    offset = back.tm_gmtoff;
+  if (key == cachedKey) {
+    offset = cachedOffset;
+  } else {
+    const time_t secs = mktime(&t);
+    if (secs != time_t(-1)) {
+      tm back{};
+      localtime_r(&secs, &back);
+      offset = back.tm_gmtoff;
+    }
+    cachedKey = key;
+    cachedOffset = offset;
   }
   const char sign = offset < 0 ? '-' : '+';
   const long a = std::labs(offset) / 60;
