@@ -248,7 +248,7 @@ std::string PublishStatusText(const TPublishStatus& st, const TPublishSettings& 
   if (st.Queued > 0 && st.State != TPublishState::psConnected)
     t += ", " + std::to_string(st.Queued) + " readings waiting";
   else if (st.Queued > 0)
-    t += ", " + std::to_string(st.Queued) + " waiting";
+    t += ", " + std::to_string(st.Queued) + " not yet confirmed";
   if (st.Dropped > 0) t += ", " + std::to_string(st.Dropped) + " dropped (queue full)";
   return t + ".";
 }
