@@ -171,10 +171,12 @@ std::string IsoLocalTime(double when) {
   t.tm_isdst = -1;
   // Offsets change on the hour; the last one is kept per thread, as mktime
   // costs more than the rest of a payload.
+  // A new time zone (tzset) starts afresh.
   thread_local long cachedKey = -1, cachedOffset = 0;
+  thread_local const char* cachedZone = nullptr;
   const long key = long(std::floor(when)) * 24 + p.Hour;
   long offset = 0;
-  if (key == cachedKey) {
+  if (key == cachedKey && cachedZone == tzname[0]) {
     offset = cachedOffset;
   } else {
     const time_t secs = mktime(&t);
@@ -185,6 +187,7 @@ std::string IsoLocalTime(double when) {
     }
     cachedKey = key;
     cachedOffset = offset;
+    cachedZone = tzname[0];
   }
   const char sign = offset < 0 ? '-' : '+';
   const long a = std::labs(offset) / 60;
