@@ -75,12 +75,13 @@ bool TStationIni::Load(const std::string& path, std::ostream& err) {
     std::string raw = data.substr(pos, end - pos);
     pos = end + 1;
     ++lineNo;
-    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+    while (!raw.empty() && raw.back() == '\r') raw.pop_back();
     if (raw.find('\0') != std::string::npos) return refuse(lineNo, "holds a NUL byte");
     const std::string t = Trim(raw);
     TLine line;
     line.Raw = raw;
     if (t.empty() || t[0] == ';' || t[0] == '#') {
+      if (t.empty()) line.Raw.clear();
       parsed.back().Lines.push_back(line);
     } else if (t[0] == '[') {
       if (t.back() != ']' || t.size() < 3)

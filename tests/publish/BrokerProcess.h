@@ -20,7 +20,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -198,6 +200,21 @@ class TBroker {
   }
   bool Running() const { return pid_ > 0; }
   int Port() const { return port_; }
+  // CPU time the broker process has used (user and system), ms.
+  double CpuMs() const {
+    std::ifstream f("/proc/" + std::to_string(pid_) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    const size_t close = all.rfind(')');
+    if (close == std::string::npos) return 0;
+    std::istringstream in(all.substr(close + 2));
+    std::string field;
+    double utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && in >> field; ++i) {
+      if (i == 14) utime = std::atof(field.c_str());
+      if (i == 15) stime = std::atof(field.c_str());
+    }
+    return (utime + stime) * 1000.0 / double(::sysconf(_SC_CLK_TCK));
+  }
 
  private:
   std::string dir_;
