@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
 
   // Publishing to a broker, set up in quilex-station.ini beside quilex.ini;
   // off unless enabled there.
-  auto* publishing = new TPublishing(StationIniPathBeside(QuilexIniPath()));
+  auto* publishing = new TPublishing(StationIniPath());
   publishing->AttachTo(Options);
   Main->OnLoopStart = [publishing] { publishing->DevicesScanned(*OEMData); };
   Main->OnReading = [publishing](const TDeviceParam& dev, double when, double t) {

@@ -10,6 +10,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "common/QxPaths.h"
+
 namespace {
 
 std::string Trim(const std::string& s) {
@@ -269,4 +271,8 @@ std::string StationIniPathBeside(const std::string& quilexIniPath) {
   const size_t slash = quilexIniPath.rfind('/');
   if (slash == std::string::npos) return "quilex-station.ini";
   return quilexIniPath.substr(0, slash + 1) + "quilex-station.ini";
+}
+
+std::string StationIniPath() {
+  return StationIniPathBeside(QuilexIniPath());
 }

@@ -65,3 +65,5 @@ class TStationIni {
 
 // quilex-station.ini in the folder of the given quilex.ini path.
 std::string StationIniPathBeside(const std::string& quilexIniPath);
+// The program's quilex-station.ini, beside its quilex.ini.
+std::string StationIniPath();

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/QxPaths.h"
 #include "common/QxStationIni.h"
 #include "publish/PublishSettings.h"
 
@@ -142,6 +143,10 @@ TEST(StationIniPath, BesideQuilexIni) {
   EXPECT_EQ(StationIniPathBeside("/home/u/.config/quilex.ini"),
             "/home/u/.config/quilex-station.ini");
   EXPECT_EQ(StationIniPathBeside("quilex.ini"), "quilex-station.ini");
+  setenv("XDG_CONFIG_HOME", "/tmp/qx-config-test", 1);
+  EXPECT_EQ(StationIniPath(), StationIniPathBeside(QuilexIniPath()));
+  EXPECT_EQ(StationIniPath(), "/tmp/qx-config-test/quilex-station.ini");
+  unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(PublishSettingsTest, DefaultsRoundTripAndBadValues) {
