@@ -616,6 +616,7 @@ void TMain::BuildPanels() {
 }
 
 void TMain::DoMainLoop() {
+  if (OnLoopStart) OnLoopStart();
   while (port_->Connected()) {
     NewValueInPass = false;
     for (int i = 0; i < OEMData->ChannelTotal; ++i) {
@@ -627,6 +628,7 @@ void TMain::DoMainLoop() {
       if (valid) {
         const double scale = dev->GetScale();
         const double t = double(raw) / scale;
+        if (OnReading) OnReading(*dev, Clock().Now(), t);
         if (t >= 900.0) {
           if (panel) panel->ShowValue(1e38);
         } else {
