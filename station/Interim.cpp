@@ -4,11 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "common/QxDateTime.h"
 #include "common/QxFormat.h"
@@ -57,50 +54,4 @@ int InterimReconnectDelayMs(int attempt) {
   if (attempt <= 1) return 1000;
   if (attempt >= 6) return 30000;
   return 1000 << (attempt - 1);
-}
-
-namespace {
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s;
-}
-std::string Trim(const std::string& s) {
-  const size_t b = s.find_first_not_of(" \t\r");
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
-}
-}  // namespace
-
-bool TInterimStationIni::Load(const std::string& path, std::string& error) {
-  values_.clear();
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return true;
-  std::string line, section;
-  int number = 0;
-  while (std::getline(f, line)) {
-    ++number;
-    const std::string t = Trim(line);
-    if (t.empty() || t[0] == ';' || t[0] == '#') continue;
-    const bool bad = t.find('\0') != std::string::npos;
-    if (!bad && t.front() == '[' && t.back() == ']') {
-      section = Lower(Trim(t.substr(1, t.size() - 2)));
-      continue;
-    }
-    const size_t eq = t.find('=');
-    if (bad || eq == std::string::npos || eq == 0) {
-      values_.clear();
-      error = path + ": line " + std::to_string(number) + " is neither [section] nor key=value";
-      return false;
-    }
-    values_[section + "\n" + Lower(Trim(t.substr(0, eq)))] = Trim(t.substr(eq + 1));
-  }
-  return true;
-}
-
-bool TInterimStationIni::Get(const std::string& section, const std::string& key,
-                             std::string& value) const {
-  const auto it = values_.find(Lower(section) + "\n" + Lower(key));
-  if (it == values_.end()) return false;
-  value = it->second;
-  return true;
 }

@@ -1,8 +1,7 @@
 #pragma once
 // Stand-ins for pieces the desktop program is getting in widget-free form
-// (log line, whole-line append, the settings store, the reconnect
-// schedule). Each goes as soon as the shared one is there.
-#include <map>
+// (log line, whole-line append, the reconnect schedule). Each goes as soon as the shared one is
+// there.
 #include <string>
 #include <vector>
 
@@ -15,15 +14,3 @@ bool InterimAppendWhole(const std::string& path, const std::string& data);
 // Pause before reconnect attempt `attempt` (1, 2, ...): 1 s, doubling, then
 // every 30 s.
 int InterimReconnectDelayMs(int attempt);
-
-// quilex-station.ini read as [section] and key=value lines; keys compared
-// without regard to case. False with a reason for a file that is not made of
-// such lines; a missing file is empty.
-class TInterimStationIni {
- public:
-  bool Load(const std::string& path, std::string& error);
-  bool Get(const std::string& section, const std::string& key, std::string& value) const;
-
- private:
-  std::map<std::string, std::string> values_;  // "section\nkey" lower-cased
-};

@@ -14,6 +14,7 @@
 #include "app/LogFlusher.h"
 #include "common/QxClock.h"
 #include "protocol/OEMLib.h"
+#include "publish/Publisher.h"
 #include "serial/CPort.h"
 #include "station/Interim.h"
 #include "station/StationSignals.h"
@@ -72,8 +73,9 @@ std::string DescribeBusChange(const std::vector<TStationDevice>& before,
   return out;
 }
 
-TStation::TStation(const TStationSettings& s, const std::string& quilexIni, std::ostream& events)
-    : settings_(s), events_(events) {
+TStation::TStation(const TStationSettings& s, const std::string& quilexIni, std::ostream& events,
+                   const TPublishSettings& publish)
+    : settings_(s), events_(events), publish_(publish) {
   // The desktop program's design settings of its port, then quilex.ini.
   port_ = std::make_unique<TComPort>();
   TComPort& p = *port_;
@@ -99,6 +101,40 @@ TStation::TStation(const TStationSettings& s, const std::string& quilexIni, std:
   bus_ = std::make_unique<TOEMData>();
   bus_->AttachPort(port_.get());
   flusher_ = std::make_unique<TLogFlusher>();
+}
+
+namespace {
+
+// The broker's queue holds BufferHours of readings of one bus, which polls at
+// most one channel per 52 ms pause, and never less than the publisher's own
+// default.
+size_t QueueCapacity(double hours) {
+  const double perHour = 3600.0 / 0.052;
+  return std::max<size_t>(TPublisherOptions().Capacity, size_t(hours * perHour));
+}
+
+}  // namespace
+
+void TStation::WatchBroker() {
+  if (!publisher_) return;
+  const int64_t now = Clock().TickMs();
+  if (now - brokerCheckedMs_ < 250) return;
+  brokerCheckedMs_ = now;
+  const TPublishStatus st = publisher_->Status();
+  const int state = int(st.State);
+  const std::string where = publish_.Host + ":" + std::to_string(publish_.Port);
+  if (st.State == TPublishState::psConnected && brokerState_ != state) {
+    Event("broker connected: " + where);
+    brokerError_.clear();
+  } else if (st.State == TPublishState::psWaiting && !st.Error.empty() &&
+             (brokerState_ == int(TPublishState::psConnected) || brokerError_ != st.Error)) {
+    // A broker that stays away is told once per kind of failure, not per try.
+    Event((brokerState_ == int(TPublishState::psConnected) ? "broker lost: " : "broker: ") +
+          st.Error + " (" + std::to_string(st.Queued) + " readings waiting)");
+    brokerError_ = st.Error;
+  }
+  if (st.State == TPublishState::psConnected || st.State == TPublishState::psWaiting)
+    brokerState_ = state;
 }
 
 TStation::~TStation() {
@@ -250,12 +286,14 @@ bool TStation::PollUntilLostOrStop(std::string& why) {
         c.LastValid = now;
         c.FailedPolls = 0;
         const double t = double(raw) / dev->GetScale();
+        if (publisher_) publisher_->Reading(dev->Address, dev->SubChannel, now, t);
         if (t < 900.0) newValueInPass = true;
       } else {
         ++c.FailedPolls;
       }
       ReopenLogIfAsked();
       CheckLog(now, newValueInPass, false);
+      WatchBroker();
       if (OnChannelDone) OnChannelDone(i);
       QCoreApplication::processEvents(QEventLoop::AllEvents);
       if (StopRequested()) return true;
@@ -285,6 +323,7 @@ bool TStation::PollUntilLostOrStop(std::string& why) {
 void TStation::WaitOutage(int64_t untilMs) {
   for (;;) {
     ReopenLogIfAsked();
+    WatchBroker();
     if (StopRequested()) return;
     const int64_t nowMs = Clock().TickMs();
     if (nowMs >= untilMs) return;
@@ -300,11 +339,22 @@ void TStation::WaitOutage(int64_t untilMs) {
       }
       waitMs = std::min<int64_t>(waitMs, int64_t(std::ceil(dueIn * 1000)) + 1);
     }
+    if (publisher_) waitMs = std::min<int64_t>(waitMs, 250);
     WaitForSignal(int(std::max<int64_t>(waitMs, 1)));
   }
 }
 
 int TStation::Run() {
+  if (publish_.Enabled) {
+    TPublisherOptions o;
+    o.Capacity = QueueCapacity(settings_.BufferHours);
+    publisher_ = std::make_unique<TPublisher>(o);
+    std::string error;
+    if (!publisher_->Start(publish_, &error)) {
+      Event("publishing off: " + error);
+      publisher_.reset();
+    }
+  }
   logging_ = !settings_.LogFile.empty();
   if (logging_ && !settings_.Append) ::unlink(settings_.LogFile.c_str());
   bool measured = false;  // a bus has been measured: later connects are reconnects
@@ -346,6 +396,12 @@ int TStation::Run() {
         list << " " << d.Address << "=" << d.Name << " (serial " << d.Serial << ", " << d.Channels
              << " ch)";
       Event("devices found: " + list.str());
+      if (publisher_) {
+        std::vector<TPublishedDevice> published;
+        for (const auto& d : found)
+          published.push_back({d.Address, d.Name, d.Serial, d.Firmware, d.Channels});
+        publisher_->SetDevices(published);
+      }
       measured = true;
       attempt = 0;
       if (PollUntilLostOrStop(why)) break;
@@ -367,6 +423,9 @@ int TStation::Run() {
   }
   ClosePort();
   flusher_->Drain();
+  // "offline" to the broker; what it has not confirmed by then is dropped,
+  // so that the stop stays within a second.
+  if (publisher_) publisher_->Stop(500);
   Event("stopped" + (StopSignalName().empty() ? std::string() : " on " + StopSignalName()));
   return 0;
 }

@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "publish/PublishSettings.h"
 #include "station/StationArgs.h"
 
 class TComPort;
 class TLogFlusher;
+class TPublisher;
 class TOEMData;
 
 // One device of the last scan, as events, the --once table and the broker
@@ -33,8 +35,10 @@ std::string DescribeBusChange(const std::vector<TStationDevice>& before,
 
 class TStation {
  public:
-  // quilexIni: the port settings file; events: where the event lines go.
-  TStation(const TStationSettings& s, const std::string& quilexIni, std::ostream& events);
+  // quilexIni: the port settings file; events: where the event lines go;
+  // publish: [Publish], used when it is enabled.
+  TStation(const TStationSettings& s, const std::string& quilexIni, std::ostream& events,
+           const TPublishSettings& publish = TPublishSettings());
   ~TStation();
   TStation(const TStation&) = delete;
   TStation& operator=(const TStation&) = delete;
@@ -68,6 +72,8 @@ class TStation {
   void Event(const std::string& text);
   std::vector<TStationDevice> Identify();
   bool ChannelStale(size_t i, double now) const;
+  // Tells the broker's connects and losses as events, at most every 250 ms.
+  void WatchBroker();
 
   TStationSettings settings_;
   std::ostream& events_;
@@ -77,6 +83,11 @@ class TStation {
   std::vector<TChannelState> channels_;
   std::vector<std::vector<int32_t>> savedValues_;  // per device, across an outage
   std::unique_ptr<TLogFlusher> flusher_;
+  std::unique_ptr<TPublisher> publisher_;
+  TPublishSettings publish_;
+  int64_t brokerCheckedMs_ = 0;
+  int brokerState_ = 0;  // TPublishState last told
+  std::string brokerError_;
   int channelTotal_ = 0;  // of the bus being measured, also while it is lost
   double lastLogTime_ = 0;
   bool logging_ = false;

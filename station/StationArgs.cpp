@@ -150,7 +150,10 @@ Options (each may also be written --name=value):
 
 [Station] in quilex-station.ini takes the same settings as lines Port=,
 Log=, Append=0|1, Interval=SECONDS, EveryValue=0|1, BufferHours=H; the
-command line overrides them.
+command line overrides them. With [Publish] Enabled=1 there, the station
+publishes every reading to that MQTT broker (Host=, Port=, Station=, ...,
+the keys of the desktop program's publishing settings) and says "offline"
+there when it stops.
 
 Exit status: 0 after SIGTERM or SIGINT or a good --once pass, 1 when the bus
 cannot be measured (--once) or changed under a running station, 2 for a wrong
