@@ -31,7 +31,7 @@ inline int64_t SteadyMs() {
 }
 
 // Polls cond every 10 ms until it holds or timeoutMs passed.
-inline bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
+inline bool WaitUntil(const std::function<bool()>& cond, int timeoutMs) {
   const int64_t end = SteadyMs() + timeoutMs;
   while (!cond()) {
     if (SteadyMs() > end) return false;
@@ -123,7 +123,7 @@ class TStationProcess {
   std::string Out() const { return ReadFile(out_); }
   std::string Err() const { return ReadFile(err_); }
   bool WaitForErr(const std::string& text, int timeoutMs) {
-    return WaitFor([&] { return Err().find(text) != std::string::npos; }, timeoutMs);
+    return WaitUntil([&] { return Err().find(text) != std::string::npos; }, timeoutMs);
   }
   pid_t Pid() const { return pid_; }
 

@@ -171,7 +171,7 @@ TEST_F(StationPty, FramesAndPausesAreTheDesktopLoops) {
   TStationProcess st;
   ASSERT_TRUE(st.Start(Plus(Base(), {"--log", Path("f.log"), "--every-value"}), Path("frames")));
   ASSERT_TRUE(st.WaitForErr("devices found", 20000)) << st.Err();
-  ASSERT_TRUE(WaitFor([&] { return LogLines(ReadFile(Path("f.log"))).size() > 40; }, 20000));
+  ASSERT_TRUE(WaitUntil([&] { return LogLines(ReadFile(Path("f.log"))).size() > 40; }, 20000));
   st.Signal(SIGTERM);
   ASSERT_EQ(st.Wait(5000), 0);
 
@@ -226,7 +226,7 @@ TEST_F(StationPty, LogBytesAreTheDesktopWritersForTheSameReadings) {
   TStationProcess st;
   ASSERT_TRUE(st.Start(Plus(Base(), {"--log", log, "--every-value"}), Path("bytes"),
                        {"LC_ALL=de_DE.UTF-8"}));
-  ASSERT_TRUE(WaitFor([&] { return LogLines(ReadFile(log)).size() > 12; }, 20000)) << st.Err();
+  ASSERT_TRUE(WaitUntil([&] { return LogLines(ReadFile(log)).size() > 12; }, 20000)) << st.Err();
   st.Signal(SIGTERM);
   ASSERT_EQ(st.Wait(5000), 0);
   const std::string text = ReadFile(log);
@@ -291,7 +291,7 @@ TEST_F(StationPty, SigtermOrSigintMidLineEndsWithin1sWithWholeLines) {
     TStationProcess st;
     ASSERT_TRUE(st.Start(Plus(Base(), {"--log", log, "--every-value"}),
                          Path("term" + std::to_string(run))));
-    ASSERT_TRUE(WaitFor([&] { return LogLines(ReadFile(log)).size() > 20; }, 20000)) << st.Err();
+    ASSERT_TRUE(WaitUntil([&] { return LogLines(ReadFile(log)).size() > 20; }, 20000)) << st.Err();
     std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     const int sig = run == 1 ? SIGINT : SIGTERM;
     const int64_t t0 = SteadyMs();
@@ -324,11 +324,11 @@ TEST_F(StationPty, SighupAfterTheLogWasMovedAwayStartsANewFileWithoutALostLine) 
   const std::string log = Path("rot.log");
   TStationProcess st;
   ASSERT_TRUE(st.Start(Plus(Base(), {"--log", log, "--every-value"}), Path("hup")));
-  ASSERT_TRUE(WaitFor([&] { return LogLines(ReadFile(log)).size() > 10; }, 20000)) << st.Err();
+  ASSERT_TRUE(WaitUntil([&] { return LogLines(ReadFile(log)).size() > 10; }, 20000)) << st.Err();
   ASSERT_EQ(::rename(log.c_str(), (log + ".1").c_str()), 0);
   st.Signal(SIGHUP);
   ASSERT_TRUE(st.WaitForErr("log file reopened", 5000)) << st.Err();
-  ASSERT_TRUE(WaitFor([&] { return LogLines(ReadFile(log)).size() > 10; }, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return LogLines(ReadFile(log)).size() > 10; }, 10000));
   st.Signal(SIGTERM);
   ASSERT_EQ(st.Wait(5000), 0);
   const std::string oldText = ReadFile(log + ".1"), newText = ReadFile(log);
@@ -354,14 +354,14 @@ TEST_F(StationPty, SimulatorKilledAndRestartedLogsTheOutageAndGoesOn) {
   const std::string log = Path("out.log");
   TStationProcess st;
   ASSERT_TRUE(st.Start(Plus(Base(), {"--log", log, "--interval", "0.3"}), Path("outage")));
-  ASSERT_TRUE(WaitFor([&] { return LogLines(ReadFile(log)).size() >= 3; }, 20000)) << st.Err();
+  ASSERT_TRUE(WaitUntil([&] { return LogLines(ReadFile(log)).size() >= 3; }, 20000)) << st.Err();
   sim.Kill();
   ASSERT_TRUE(st.WaitForErr("line lost", 5000)) << st.Err();
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   ASSERT_TRUE(sim.Start(link, args));
   ASSERT_TRUE(st.WaitForErr("reconnected to", 20000)) << st.Err();
   const size_t before = LogLines(ReadFile(log)).size();
-  ASSERT_TRUE(WaitFor([&] { return LogLines(ReadFile(log)).size() >= before + 3; }, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return LogLines(ReadFile(log)).size() >= before + 3; }, 10000));
   st.Signal(SIGTERM);
   ASSERT_EQ(st.Wait(5000), 0);
 
