@@ -530,17 +530,28 @@ void TMain::ConnectButtonClick() {
       Diagramm->SetLegendEntries(captions);
     }
     DoMainLoop();
-  } catch (const std::exception&) {
+    ConnectionEnded();
+  } catch (const std::exception& e) {
     if (StatusWindow) StatusWindow->hide();
     const QPoint at(frameGeometry().left() + 30, frameGeometry().top() + 20);
-    ShowMessageBox(TMsgKind::mkError, "Connection Failed", &at);
+    // The operator needs the cause (a lost line, a missing device) to act on.
+    const QString why = QString::fromLocal8Bit(e.what());
+    ShowMessageBox(TMsgKind::mkError, "Connection Failed" + (why.isEmpty() ? "" : "\n" + why), &at);
     try {
       port_->Close();
     } catch (const std::exception&) {
     }
-    // The lamp must not claim a connection that is not there.
-    if (!port_->Connected()) SetLed(false);
+    ConnectionEnded();
   }
+}
+
+void TMain::ConnectionEnded() {
+  // However the connection ended (the button, a failure, a port that a
+  // settings change could not reopen), neither the log nor the lamp may
+  // carry on as if it were still there: the next Connect would write into
+  // the old file without asking.
+  if (Logging) Button5Click();
+  if (!port_->Connected()) SetLed(false);
 }
 
 void TMain::ComPort1AfterOpen() {
@@ -724,6 +735,10 @@ bool TMain::WriteLogLine() {
     logFlusher_->Request(path.toStdString());
     return true;
   }
+  // The flush of the line before may still be under way and fail as well:
+  // its failure is this same one, so it is taken here and shown once.
+  logFlusher_->Drain();
+  logFlusher_->TakeFailure(err);
   if (Logging) Button5Click();
   ShowMessageBox(TMsgKind::mkError, "Could not access File : " + LogFileName);
   return false;

@@ -220,6 +220,7 @@ class TMain : public QWidget {
   // Closes the port, retrying a bounded number of times; shows the last error
   // and returns false when it stays open.
   bool ClosePortBounded();
+  void ConnectionEnded();
   void SetClientSize(int width, int height);
   void OpenPopup(TTempPanel* panel, const QPoint& globalPos);
   void SetLed(bool on);
