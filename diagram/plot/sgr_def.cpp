@@ -637,13 +637,10 @@ void Tsp_XYPlot::DrawSeries(QPainter& p) {
   if (!directRun_.empty()) DrawDirectRun(*img);
 }
 
-// Draws directRun_ (and empties it). With two threads, the helper finds
-// the segments of the lines from the first one on, while this thread fills
-// the pixels of each line as soon as its segments are ready, in the lines'
-// order, so overlaps come out as drawn one after the other; when it would
-// have to wait, it finds the segments of lines from the last one backwards.
-// The image stays with this thread: the field is a megabyte, and moving it
-// between the processors' caches would cost more than filling it.
+// Draws directRun_ (and empties it). With two threads the helper finds the
+// segments of the lines while this thread fills their pixels in the lines'
+// order. The image stays with this thread: the field is a megabyte, and
+// moving it between the processors' caches would cost more than filling it.
 void Tsp_XYPlot::DrawDirectRun(QImage& img) {
   const std::vector<Tsp_DataSeries*>& run = directRun_;
   const int n = static_cast<int>(run.size());
@@ -653,62 +650,20 @@ void Tsp_XYPlot::DrawDirectRun(QImage& img) {
     // Nothing of the field is in the image.
   } else if (!helper) {
     // One buffer for all lines: it stays in the cache from line to line.
-    if (directSegs_.empty()) directSegs_.resize(1);
-    std::vector<TPixelSegment>& segs = directSegs_[0].Segs;
+    directSegs_.Reserve(1);
+    std::vector<TPixelSegment>& segs = directSegs_.Item(0);
     for (Tsp_DataSeries* s : run) {
       s->DirectBuild(segs);
       s->DirectFill(segs, img, clip);
     }
   } else {
     drewOnTwo_ = true;
-    if (directSegs_.size() < run.size()) directSegs_ = std::vector<TSegments>(run.size());
-    for (int i = 0; i < n; ++i) directSegs_[i].State.store(kFree, std::memory_order_relaxed);
-    // A line's segments are found by whichever thread claims it first.
-    auto claim = [this](int i) {
-      int expected = kFree;
-      return directSegs_[i].State.compare_exchange_strong(expected, kClaimed,
-                                                          std::memory_order_acquire);
-    };
-    std::exception_ptr helperFailure;
-    helper->Run([&](bool onHelper) {
-      if (onHelper) {
-        // From the first line on. A line it fails on (out of memory) is
-        // left without segments, and the failure is raised here afterwards.
-        for (int i = 0; i < n; ++i)
-          if (claim(i)) {
-            try {
-              run[i]->DirectBuild(directSegs_[i].Segs);
-            } catch (...) {
-              directSegs_[i].Segs.clear();
-              if (!helperFailure) helperFailure = std::current_exception();
-            }
-            directSegs_[i].State.store(kReady, std::memory_order_release);
-          }
-        return;
-      }
-      // Fill in order; while the next line is still being found by the
-      // helper, find one from the last line backwards instead of waiting.
-      int back = n - 1;
-      for (int i = 0; i < n; ++i) {
-        TSegments& d = directSegs_[i];
-        if (claim(i)) {
-          run[i]->DirectBuild(d.Segs);
-        } else {
-          for (int steps = 0; d.State.load(std::memory_order_acquire) != kReady;) {
-            while (back > i && !claim(back)) --back;
-            if (back > i) {
-              run[back]->DirectBuild(directSegs_[back].Segs);
-              directSegs_[back].State.store(kReady, std::memory_order_relaxed);
-              --back;
-            } else {
-              WaitStep(steps);
-            }
-          }
-        }
-        run[i]->DirectFill(d.Segs, img, clip);
-      }
-    });
-    if (helperFailure) std::rethrow_exception(helperFailure);
+    // A line the helper fails on (out of memory) is left without segments,
+    // and the failure is raised here afterwards.
+    directSegs_.Run(
+        *helper, n, [&](int i, std::vector<TPixelSegment>& segs) { run[i]->DirectBuild(segs); },
+        [&](int i, const std::vector<TPixelSegment>& segs) { run[i]->DirectFill(segs, img, clip); },
+        [](std::vector<TPixelSegment>& segs) { segs.clear(); });
   }
   directRun_.clear();
 }
@@ -789,7 +744,7 @@ void Tsp_XYPlot::paintEvent(QPaintEvent* e) {
     return;
   }
   QPainter wp(this);
-  if (mouseState_ == 2 && !snapshot_.isNull()) {
+  if (mouseState_ == TMouseState::Zooming && !snapshot_.isNull()) {
     // The rubber band moves over the picture taken when it appeared.
     wp.drawImage(0, 0, snapshot_);
   } else {
@@ -993,16 +948,16 @@ void Tsp_XYPlot::mousePressEvent(QMouseEvent* e) {
   const bool dbl = e->type() == QEvent::MouseButtonDblClick;
   const TShiftState st = ShiftOf(e, dbl);
   const QPoint pos = e->position().toPoint();
-  if (e->button() == Qt::LeftButton && mouseState_ == 0) {
+  if (e->button() == Qt::LeftButton && mouseState_ == TMouseState::Idle) {
     if (st == zoomKeys_ && zoom_ != zpdNone) {
       cur_ = pos;
       if (zoom_ == zpdHorizontal) cur_.setY(fTop_);
       if (zoom_ == zpdVertical) cur_.setX(fLeft_);
-      mouseState_ = 1;
+      mouseState_ = TMouseState::ZoomPending;
     } else if (st == panKeys_ && pan_ != zpdNone) {
       cur_ = pos;
       setCursor(panCursor_);
-      mouseState_ = 3;
+      mouseState_ = TMouseState::PanPending;
     }
   }
   if (OnMouseDown) OnMouseDown(this, e->button(), st, pos.x(), pos.y());
@@ -1011,27 +966,27 @@ void Tsp_XYPlot::mousePressEvent(QMouseEvent* e) {
 void Tsp_XYPlot::mouseMoveEvent(QMouseEvent* e) {
   const QPoint pos = e->position().toPoint();
   switch (mouseState_) {
-    case 1:
+    case TMouseState::ZoomPending:
       if (std::abs(pos.x() - cur_.x()) <= 3 && std::abs(pos.y() - cur_.y()) <= 3) break;
       setCursor(Qt::CrossCursor);
       other_ = ClampedOther(pos);
       if (!BufferedDisplay()) snapshot_ = ToImage();
       bandShown_ = true;
-      mouseState_ = 2;
+      mouseState_ = TMouseState::Zooming;
       update();
       break;
-    case 2:
+    case TMouseState::Zooming:
       other_ = ClampedOther(pos);
       update();
       break;
-    case 3:
+    case TMouseState::PanPending:
       if (pos == cur_) break;
       other_ = cur_;
       cur_ = pos;
       PanBy(cur_, other_, pan_);
-      mouseState_ = 4;
+      mouseState_ = TMouseState::Panning;
       break;
-    case 4:
+    case TMouseState::Panning:
       other_ = cur_;
       cur_ = pos;
       PanBy(cur_, other_, pan_);
@@ -1044,9 +999,9 @@ void Tsp_XYPlot::mouseMoveEvent(QMouseEvent* e) {
 
 void Tsp_XYPlot::mouseReleaseEvent(QMouseEvent* e) {
   const QPoint pos = e->position().toPoint();
-  if (mouseState_ == 1) {
+  if (mouseState_ == TMouseState::ZoomPending) {
     RestoreRanges();
-  } else if (mouseState_ == 2) {
+  } else if (mouseState_ == TMouseState::Zooming) {
     bandShown_ = false;
     snapshot_ = QImage();
     int x1 = cur_.x(), y1 = cur_.y(), x2 = other_.x(), y2 = other_.y();
@@ -1068,8 +1023,8 @@ void Tsp_XYPlot::mouseReleaseEvent(QMouseEvent* e) {
     ZoomToRect(QRect(l, t, r - l, b - t), zoom_);
     update();
   }
-  if (mouseState_ != 0) {
-    mouseState_ = 0;
+  if (mouseState_ != TMouseState::Idle) {
+    mouseState_ = TMouseState::Idle;
     unsetCursor();
   }
   if (OnMouseUp) OnMouseUp(this, e->button(), ShiftOf(e, false), pos.x(), pos.y());
