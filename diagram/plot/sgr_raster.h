@@ -1,6 +1,7 @@
 #pragma once
-// Fills line segments of a wide solid pen straight into a 32-bit image,
-// pixel for pixel as the painter strokes them, at a fraction of its cost.
+// Fills line segments of a wide solid pen straight into a 32-bit image as
+// the painter strokes them (long slanted strokes may lie an edge pixel
+// apart), at a fraction of the painter's cost.
 #include <QImage>
 #include <QPoint>
 #include <QRect>

@@ -1,3 +1,6 @@
+// Line attributes, number labels and the scale: its range, the mapping
+// between values and pixels, the tick grid, scrolling, painting and the
+// persisted form.
 #include "diagram/plot/sgr_scale.h"
 
 #include <QColor>
