@@ -659,6 +659,7 @@ void TMain::BuildPanels() {
 }
 
 void TMain::DoMainLoop() {
+  if (OnLoopStart) OnLoopStart();
   while (port_->Connected()) {
     NewValueInPass = false;
     for (int i = 0; i < OEMData->ChannelTotal; ++i) {
@@ -670,6 +671,7 @@ void TMain::DoMainLoop() {
       if (valid) {
         const double scale = dev->GetScale();
         const double t = double(raw) / scale;
+        if (OnReading) OnReading(*dev, Clock().Now(), t);
         if (t >= NoValueThreshold) {
           if (panel) panel->ShowValue(PlaceholderValue);
         } else {

@@ -11,9 +11,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   const int rc = RUN_ALL_TESTS();
-  // The painter hands large fills to threads of Qt's global pool; their end
-  // is left to the static destructors otherwise, racing with idle threads
-  // that are still timing out. Ended here, while everything is alive.
+  // The painter hands work to threads of Qt's global pool. End them here,
+  // while the application still lives, not in the static destructors after
+  // it, so that the exit does not depend on how far they got.
   QThreadPool::globalInstance()->waitForDone();
   return rc;
 }
