@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "app/Reading.h"
 #include "common/QxDateTime.h"
 #include "common/QxFormat.h"
 
@@ -18,7 +19,7 @@ std::string InterimFormatLogLine(double now, const std::vector<double>& temperat
   std::string line = FormatDateTime(fs.ShortDateFormat, now, fs) + " " +
                      FormatDateTime(fs.LongTimeFormat, now, fs) + fs.DecimalSeparator + ms + " ";
   for (double t : temperatures) {
-    if (t >= 900.0)
+    if (t >= NoValueThreshold)
       line += "  N/A  ";
     else
       line += " " + FormatFixedWidth(t, 7, 2, fs);

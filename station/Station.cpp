@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "app/LogFlusher.h"
+#include "app/Reading.h"
 #include "common/QxClock.h"
 #include "protocol/OEMLib.h"
 #include "publish/Publisher.h"
@@ -26,7 +27,7 @@ namespace {
 struct TStopScan {};
 
 // A channel's temperature in the log when it has none to show.
-constexpr double kNoValue = 1e38;
+constexpr double kNoValue = NoValueThreshold;
 // Polls in a row without a valid reading after which "Log every value"
 // writes a channel as not available.
 constexpr int kStaleEveryValuePolls = 3;
@@ -287,7 +288,7 @@ bool TStation::PollUntilLostOrStop(std::string& why) {
         c.FailedPolls = 0;
         const double t = double(raw) / dev->GetScale();
         if (publisher_) publisher_->Reading(dev->Address, dev->SubChannel, now, t);
-        if (t < 900.0) newValueInPass = true;
+        if (t < NoValueThreshold) newValueInPass = true;
       } else {
         ++c.FailedPolls;
       }
@@ -451,7 +452,7 @@ int TStation::RunOnce(std::ostream& out) {
     const bool valid = dev->ReadSample(raw);
     const double t = double(raw) / dev->GetScale();
     rows.push_back({std::to_string(dev->Address), std::to_string(dev->SubChannel), found[d].Name,
-                    found[d].Serial, valid && t < 900.0 ? Fixed2(t) : "N/A"});
+                    found[d].Serial, valid && t < NoValueThreshold ? Fixed2(t) : "N/A"});
     if (StopRequested()) break;
   }
   ClosePort();
