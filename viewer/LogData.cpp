@@ -169,7 +169,7 @@ int64_t TChunk::FirstAt(int c, int level, int64_t a, int64_t b) const {
   while (a < b) {
     if (a % Fan == 0 && level < levels && b - a >= Fan) {
       const int64_t r = FirstAt(c, level + 1, a / Fan, b / Fan);
-      if (r >= 0) return Descend(c, level + 1, r, true);
+      if (r >= 0) return r;  // already a row
       a = (b / Fan) * Fan;
       continue;
     }
@@ -185,7 +185,7 @@ int64_t TChunk::LastAt(int c, int level, int64_t a, int64_t b) const {
     if (b % Fan == 0 && level < levels && b - a >= Fan) {
       const int64_t ua = (a + Fan - 1) / Fan;
       const int64_t r = LastAt(c, level + 1, ua, b / Fan);
-      if (r >= 0) return Descend(c, level + 1, r, false);
+      if (r >= 0) return r;
       b = ua * Fan;
       continue;
     }

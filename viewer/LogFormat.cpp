@@ -55,6 +55,7 @@ struct TStampParts {
   int Hour, Minute, Second, MSec;
   int AmPm;  // 0 none, 1 am, 2 pm
   char Decimal;
+  char DateSep;
   const char* Rest;  // first byte after the milliseconds
 };
 
@@ -65,6 +66,7 @@ bool ScanParts(const char* b, const char* e, TStampParts& s) {
   s.DateBegin = b;
   for (int i = 0; i < 3; ++i) {
     if (!Number(p, e, 4, s.G[i], s.Digits[i])) return false;
+    if (i == 0) s.DateSep = p < e ? *p : 0;
     if (i < 2 && !DateSeparator(p, e)) return false;
   }
   if (p < e && *p == '.') ++p;  // "2026. 03. 04." writes a final dot
@@ -149,6 +151,7 @@ bool ScanStamp(const char* b, const char* e, TRawStamp& out) {
     out.Digits[i] = s.Digits[i];
   }
   out.Decimal = s.Decimal;
+  out.DateSep = s.DateSep;
   return true;
 }
 
@@ -202,6 +205,30 @@ TLineError ParseLogLine(const char* b, const char* e, const TLogFormat& f, TDate
   int n = 0;
   p = s.Rest;
   for (;;) {
+    // The writer's usual cell: a blank, then seven characters ending in the
+    // separator and two digits, taken without the general scan.
+    if (e - p >= 8 && p[0] == ' ' && p[5] == dec && IsDigit(p[6]) && IsDigit(p[7]) &&
+        IsDigit(p[4]) && (e - p == 8 || p[8] == ' ') && n < MaxColumns) {
+      int k = 1;
+      while (k < 4 && p[k] == ' ') ++k;
+      const bool neg = k < 4 && p[k] == '-';
+      if (neg) ++k;
+      int ip = 0;
+      bool ok = true;
+      for (; k < 5; ++k) {
+        if (!IsDigit(p[k])) {
+          ok = false;
+          break;
+        }
+        ip = ip * 10 + (p[k] - '0');
+      }
+      if (ok) {
+        const int v = ip * 100 + (p[6] - '0') * 10 + (p[7] - '0');
+        out.Values[n++] = neg ? -v : v;
+        p += 8;
+        continue;
+      }
+    }
     while (p < e && *p == ' ') ++p;
     if (p >= e) break;
     if (n == MaxColumns) return leColumns;
@@ -269,6 +296,7 @@ TDetection DetectFormat(const char* data, size_t size, TDateOrder fallback, int 
   const char* const end = data + size;
   if (size >= 3 && std::memcmp(p, "\xEF\xBB\xBF", 3) == 0) p += 3;
   int commas = 0, points = 0, stamps = 0;
+  char sep = 0;
   bool yearFirst = false, dayFirstOk = true, monthFirstOk = true;
   for (int line = 0; line < maxLines && p < end; ++line) {
     const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
@@ -276,6 +304,7 @@ TDetection DetectFormat(const char* data, size_t size, TDateOrder fallback, int 
     TRawStamp s;
     if (static_cast<size_t>(le - p) <= MaxLineBytes && ScanStamp(p, le, s)) {
       ++stamps;
+      if (!sep) sep = s.DateSep;
       (s.Decimal == ',' ? commas : points)++;
       if (s.Digits[0] >= 3) yearFirst = true;
       if (!(s.G[0] >= 1 && s.G[0] <= 31 && s.G[1] >= 1 && s.G[1] <= 12)) dayFirstOk = false;
@@ -293,11 +322,25 @@ TDetection DetectFormat(const char* data, size_t size, TDateOrder fallback, int 
   } else if (dayFirstOk != monthFirstOk) {
     r.Format.Order = dayFirstOk ? doDMY : doMDY;
     r.OrderCertain = true;
+  } else if (sep == '.' || r.Format.Decimal == ',') {
+    // Dotted dates and decimal commas go with the day first everywhere.
+    r.Format.Order = doDMY;
   } else {
     r.Format.Order = fallback == doYMD ? doDMY : fallback;
   }
+  r.DateSep = sep;
   r.Description = DescribeFormat(r.Format);
   if (!r.OrderCertain) r.Description += " (day and month order assumed)";
+  return r;
+}
+
+TDetection Combine(const TDetection& head, const TDetection& tail) {
+  if (!head.Found) return tail;
+  if (head.OrderCertain || !tail.Found || !tail.OrderCertain) return head;
+  TDetection r = head;
+  r.Format.Order = tail.Format.Order;
+  r.OrderCertain = true;
+  r.Description = DescribeFormat(r.Format);
   return r;
 }
 

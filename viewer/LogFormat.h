@@ -75,6 +75,7 @@ struct TRawStamp {
   int G[3] = {0, 0, 0};       // the three date numbers in written order
   int Digits[3] = {0, 0, 0};  // how many digits each had
   char Decimal = 0;           // separator before the milliseconds
+  char DateSep = 0;           // first date separator
 };
 bool ScanStamp(const char* b, const char* e, TRawStamp& out);
 
@@ -82,12 +83,16 @@ struct TDetection {
   bool Found = false;  // at least one line with a timestamp
   TLogFormat Format;
   bool OrderCertain = false;  // a day above 12 or a four-digit year settled it
-  std::string Description;    // e.g. "day.month.year, decimal comma"
+  char DateSep = 0;
+  std::string Description;  // e.g. "day.month.year, decimal comma"
 };
 // From the first lines of a file (any bytes; stops at `maxLines` lines).
 // `fallback` settles day/month order when no line does (the reader's own
 // settings).
 TDetection DetectFormat(const char* data, size_t size, TDateOrder fallback, int maxLines = 200);
+// Combines the detections of a file's head and tail: a tail whose dates
+// settle the day/month order that the head left open wins.
+TDetection Combine(const TDetection& head, const TDetection& tail);
 // The user's regional order, as the tie-breaker.
 TDateOrder LocaleDateOrder();
 TLogFormat Resolve(const TDetection& d, const TFormatChoice& c);

@@ -182,6 +182,22 @@ TFileHead ReadHead(const std::string& path, const TFormatChoice& choice) {
     return h;
   }
   h.Detection = DetectFormat(buf.data(), static_cast<size_t>(n), LocaleDateOrder());
+  if (!h.Detection.OrderCertain && h.Size > static_cast<int64_t>(buf.size())) {
+    // Later dates may settle what the first day left open (the 4th of March
+    // reads either way, the 13th does not).
+    std::vector<char> tailBuf(buf.size());
+    const int64_t at = h.Size - static_cast<int64_t>(tailBuf.size());
+    const ssize_t tn = ReadAt(fd, tailBuf.data(), tailBuf.size(), at);
+    if (tn > 0) {
+      const char* b = tailBuf.data();
+      const char* nl = static_cast<const char*>(std::memchr(b, '\n', static_cast<size_t>(tn)));
+      if (nl) {
+        ++nl;
+        h.Detection = Combine(
+            h.Detection, DetectFormat(nl, static_cast<size_t>(b + tn - nl), LocaleDateOrder()));
+      }
+    }
+  }
   h.Format = Resolve(h.Detection, choice);
   // First and last readable lines, for the time order of several files
   // and the time axis before the body is read.

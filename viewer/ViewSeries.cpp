@@ -163,9 +163,12 @@ void TViewSeries::Build(std::vector<TPixelSegment>& out) {
         for (int i = 0; i < cols; ++i) {
           const int64_t a = e.E[i], b = e.E[i + 1];
           if (a == b) continue;
-          const int64_t f = ch.FirstValid(c, a, b);
+          // Ends without N/A are the rule; the pyramid is asked only when
+          // a column starts or ends in a gap.
+          const int32_t* col = ch.Column(c);
+          const int64_t f = col[a] != NaCell ? a : ch.FirstValid(c, a, b);
           if (f < 0) continue;
-          const int64_t l = ch.LastValid(c, f, b);
+          const int64_t l = col[b - 1] != NaCell ? b - 1 : ch.LastValid(c, f, b);
           int32_t mn = 0, mx = 0;
           ch.MinMax(c, f, l + 1, mn, mx);
           const int x = e.X0 + i;
