@@ -164,6 +164,7 @@ struct TStart {
   double Picture = -1, Read = -1;
   int64_t RssKb = 0, HwmKb = 0;
   int64_t Rows = 0;
+  double CpuMs = 0;  // processor time of all its threads until read
 };
 
 TStart StartViewer(const QString& viewer, const QString& log) {
@@ -186,6 +187,7 @@ TStart StartViewer(const QString& viewer, const QString& log) {
   r.RssKb = KbOf(out, "VmRSS:");
   r.HwmKb = KbOf(out, "VmHWM:");
   r.Rows = static_cast<int64_t>(ValueOf(out, "rows"));
+  r.CpuMs = ValueOf(out, "cpu");
   return r;
 }
 
@@ -239,7 +241,10 @@ void RunViewer(const TOptionsBench& opt, std::vector<TTarget>& targets) {
   // QX_BENCH_VIEWER_MIB sets another size (for trying the section out).
   if (qEnvironmentVariableIsSet("QX_BENCH_VIEWER_MIB"))
     bytes = static_cast<int64_t>(qEnvironmentVariableIntValue("QX_BENCH_VIEWER_MIB")) << 20;
-  std::cout << "\nLog viewer: a " << (bytes >> 20)
+  double load[3] = {0, 0, 0};
+  if (getloadavg(load, 3) < 1) load[0] = -1;
+  std::cout << "\nmachine load (1 min) before the section: " << Fmt(load[0]) << "\n";
+  std::cout << "Log viewer: a " << (bytes >> 20)
             << " MiB log of 32 channels (German format, a line every 100 ms, N/A runs, a spike "
                "every 50,000 lines).\n\n";
   const double perPoint = LineBytesPerPoint();
@@ -274,7 +279,9 @@ void RunViewer(const TOptionsBench& opt, std::vector<TTarget>& targets) {
 
   double pandasS = 0;
   std::string pandasNote;
-  const double cap = opt.Quick ? 60 : 300;
+  double cap = opt.Quick ? 60 : 300;
+  if (qEnvironmentVariableIsSet("QX_BENCH_PANDAS_SECONDS"))
+    cap = qEnvironmentVariableIntValue("QX_BENCH_PANDAS_SECONDS");
   const bool pandasDone = RunPandas(log, cap, pandasS, pandasNote);
   std::cout << "pandas.read_fwf: "
             << (pandasDone ? Fmt(pandasS, 1) + " s" : pandasNote + " (not finished)") << "\n";
@@ -293,14 +300,15 @@ void RunViewer(const TOptionsBench& opt, std::vector<TTarget>& targets) {
   w.Data().TimeRange(t0, t1);
   std::mt19937 rng(5);
   std::uniform_real_distribution<double> u(0, 1);
-  std::vector<double> zoomMs, panMs;
+  std::vector<double> zoomMs, panMs, cpuMs;
   int seen = 0, expected = 0;
   const QRgb spikeColor = 0xFF000000u | ChannelColors[SpikeChannel];
   auto redraw = [&](std::vector<double>& into) {
     plot->InvalidateParts(false, true, true);
-    const double a = NowMs();
+    const double a = NowMs(), cpu = ProcessCpuMs();
     plot->RepaintNow();
     into.push_back(NowMs() - a);
+    cpuMs.push_back(ProcessCpuMs() - cpu);
     const QImage* img = plot->Bitmap();
     if (!img) return;
     const Tsp_Axis& bx = plot->BottomAxis();
@@ -334,10 +342,23 @@ void RunViewer(const TOptionsBench& opt, std::vector<TTarget>& targets) {
   std::vector<double> all = zoomMs;
   all.insert(all.end(), panMs.begin(), panMs.end());
   const TStats zs = Summarize(zoomMs), ps = Summarize(panMs), as = Summarize(all);
+  const TStats cs = Summarize(cpuMs);
   w.ShowWholeRange();
   std::vector<double> wholeMs;
   for (int i = 0; i < 10; ++i) redraw(wholeMs);
   const TStats ws = Summarize(wholeMs);
+  {
+    // The share of finding the segments (all lines, one thread).
+    std::vector<TPixelSegment> segs;
+    const double a = NowMs(), cpu = ThreadCpuMs();
+    size_t n = 0;
+    for (int c = 0; c < w.Data().Columns(); ++c) {
+      w.Series(c)->Build(segs);
+      n += segs.size();
+    }
+    std::cout << "whole range: segments of all lines found in " << Fmt(NowMs() - a) << " ms, "
+              << Fmt(ThreadCpuMs() - cpu) << " ms of processor time (" << n << " segments)\n";
+  }
   if (!opt.Images.empty()) {
     w.ShowWholeRange();
     w.Picture().save(QString::fromStdString(opt.Images) + "/viewer-whole.png");
@@ -345,12 +366,15 @@ void RunViewer(const TOptionsBench& opt, std::vector<TTarget>& targets) {
   // QX_BENCH_KEEP_LOG=1 leaves the log for a look with the viewer.
   if (!qEnvironmentVariableIsSet("QX_BENCH_KEEP_LOG")) std::remove(log.c_str());
 
+  if (getloadavg(load, 3) >= 1) std::cout << "machine load (1 min) after: " << Fmt(load[0]) << "\n";
   TTable table({{"figure", 40}, {"median", 10}, {"p95", 10}, {"max", 10}});
   std::cout << "\n";
   table.Header();
   table.Row({"zoom redraw (ms)", Fmt(zs.Median), Fmt(zs.P95), Fmt(zs.Max)});
   table.Row({"pan redraw (ms)", Fmt(ps.Median), Fmt(ps.P95), Fmt(ps.Max)});
   table.Row({"whole-range redraw (ms)", Fmt(ws.Median), Fmt(ws.P95), Fmt(ws.Max)});
+  table.Row(
+      {"zoom/pan processor time (ms, all threads)", Fmt(cs.Median), Fmt(cs.P95), Fmt(cs.Max)});
   std::cout << "spikes in view drawn: " << seen << " of " << expected << "\n";
 
   const double readMs = best.Read;

@@ -9,16 +9,16 @@ namespace qxview {
 
 // ---- chunk ----
 
-TChunk::TChunk(int columns) : columns_(columns), values_(columns) {}
+TChunk::TChunk(int columns) : columns_(columns) {}
 
 void TChunk::Reserve(size_t rows) {
   times_.reserve(rows);
-  for (auto& v : values_) v.reserve(rows);
+  values_.reserve(rows * columns_);
 }
 
 void TChunk::Append(double time, const int32_t* values) {
   times_.push_back(time);
-  for (int c = 0; c < columns_; ++c) values_[c].push_back(values[c]);
+  values_.insert(values_.end(), values, values + columns_);
 }
 
 void TChunk::Finish() {
@@ -26,61 +26,54 @@ void TChunk::Finish() {
   // clearly too much, it adds up over a large file.
   if (times_.capacity() > times_.size() + times_.size() / 8 + 64) {
     times_.shrink_to_fit();
-    for (auto& v : values_) v.shrink_to_fit();
+    values_.shrink_to_fit();
   }
-  pyramid_.assign(columns_, {});
-  for (int c = 0; c < columns_; ++c) {
-    const std::vector<int32_t>& raw = values_[c];
-    std::vector<std::vector<TMinMax>>& levels = pyramid_[c];
-    size_t n = raw.size();
-    if (n <= static_cast<size_t>(Fan)) continue;
-    std::vector<TMinMax> first((n + Fan - 1) / Fan);
-    for (size_t b = 0; b < first.size(); ++b) {
-      int32_t mn = MaxCell, mx = MinCell - 1;
-      const size_t e = std::min(n, (b + 1) * Fan);
-      for (size_t i = b * Fan; i < e; ++i) {
-        const int32_t v = raw[i];
-        if (v == NaCell) continue;
-        mn = std::min(mn, v);
-        mx = std::max(mx, v);
-      }
-      first[b] = {mn, mx};
-    }
-    levels.push_back(std::move(first));
-    while (levels.back().size() > static_cast<size_t>(Fan)) {
-      const std::vector<TMinMax>& below = levels.back();
-      std::vector<TMinMax> up((below.size() + Fan - 1) / Fan);
-      for (size_t b = 0; b < up.size(); ++b) {
-        int32_t mn = MaxCell, mx = MinCell - 1;
-        const size_t e = std::min(below.size(), (b + 1) * Fan);
-        for (size_t i = b * Fan; i < e; ++i) {
-          if (below[i].Min > below[i].Max) continue;
-          mn = std::min(mn, below[i].Min);
-          mx = std::max(mx, below[i].Max);
+  pyramid_.clear();
+  const int cols = columns_;
+  int64_t below = Rows();
+  if (below <= Fan) return;
+  auto build = [&](auto get) {
+    const int64_t blocks = (below + Fan - 1) / Fan;
+    std::vector<TMinMax> up(static_cast<size_t>(blocks * cols));
+    for (int64_t b = 0; b < blocks; ++b) {
+      TMinMax* out = up.data() + b * cols;
+      for (int c = 0; c < cols; ++c) out[c] = {MaxCell, MinCell - 1};
+      const int64_t e = std::min(below, (b + 1) * Fan);
+      for (int64_t i = b * Fan; i < e; ++i)
+        for (int c = 0; c < cols; ++c) {
+          const TMinMax m = get(i, c);
+          if (m.Min > m.Max) continue;
+          out[c].Min = std::min(out[c].Min, m.Min);
+          out[c].Max = std::max(out[c].Max, m.Max);
         }
-        up[b] = {mn, mx};
-      }
-      levels.push_back(std::move(up));
     }
+    pyramid_.push_back(std::move(up));
+    below = blocks;
+  };
+  build([this, cols](int64_t i, int c) {
+    const int32_t v = values_[i * cols + c];
+    return v == NaCell ? TMinMax{MaxCell, MinCell - 1} : TMinMax{v, v};
+  });
+  while (below > Fan) {
+    const size_t level = pyramid_.size() - 1;
+    build([this, cols, level](int64_t i, int c) { return pyramid_[level][i * cols + c]; });
   }
 }
 
 size_t TChunk::Bytes() const {
-  size_t b = times_.capacity() * sizeof(double);
-  for (const auto& v : values_) b += v.capacity() * sizeof(int32_t);
-  for (const auto& c : pyramid_)
-    for (const auto& l : c) b += l.capacity() * sizeof(TMinMax);
+  size_t b = times_.capacity() * sizeof(double) + values_.capacity() * sizeof(int32_t);
+  for (const auto& l : pyramid_) b += l.capacity() * sizeof(TMinMax);
   return b;
 }
 
-int64_t TChunk::LevelSize(int c, int level) const {
+int64_t TChunk::LevelSize(int level) const {
   if (level == 0) return Rows();
-  return static_cast<int64_t>(pyramid_[c][level - 1].size());
+  return static_cast<int64_t>(pyramid_[level - 1].size()) / columns_;
 }
 
 bool TChunk::ValidAt(int c, int level, int64_t i) const {
-  if (level == 0) return values_[c][i] != NaCell;
-  const TMinMax& m = pyramid_[c][level - 1][i];
+  if (level == 0) return values_[i * columns_ + c] != NaCell;
+  const TMinMax& m = pyramid_[level - 1][i * columns_ + c];
   return m.Min <= m.Max;
 }
 
@@ -88,47 +81,30 @@ bool TChunk::MinMax(int c, int64_t a, int64_t b, int32_t& mn, int32_t& mx) const
   a = std::max<int64_t>(a, 0);
   b = std::min(b, Rows());
   int32_t lo = MaxCell, hi = MinCell - 1;
-  const int32_t* raw = values_[c].data();
-  auto takeRaw = [&](int64_t i) {
-    const int32_t v = raw[i];
-    if (v == NaCell) return;
-    lo = std::min(lo, v);
-    hi = std::max(hi, v);
+  const int cols = columns_;
+  int level = 0;
+  auto take = [&](int64_t i) {
+    if (level == 0) {
+      const int32_t v = values_[i * cols + c];
+      if (v == NaCell) return;
+      lo = std::min(lo, v);
+      hi = std::max(hi, v);
+    } else {
+      const TMinMax& m = pyramid_[level - 1][i * cols + c];
+      if (m.Min > m.Max) return;
+      lo = std::min(lo, m.Min);
+      hi = std::max(hi, m.Max);
+    }
   };
   // Ends at level 0 up to block edges, then the inside a level higher.
-  int level = 0;
-  const int levels = static_cast<int>(pyramid_[c].size());
+  const int levels = static_cast<int>(pyramid_.size());
   while (a < b) {
     if (level == levels || b - a < 2 * Fan) {
-      for (int64_t i = a; i < b; ++i) {
-        if (level == 0) {
-          takeRaw(i);
-        } else {
-          const TMinMax& m = pyramid_[c][level - 1][i];
-          if (m.Min > m.Max) continue;
-          lo = std::min(lo, m.Min);
-          hi = std::max(hi, m.Max);
-        }
-      }
+      for (int64_t i = a; i < b; ++i) take(i);
       break;
     }
-    for (; a < b && a % Fan != 0; ++a) {
-      if (level == 0) {
-        takeRaw(a);
-      } else {
-        const TMinMax& m = pyramid_[c][level - 1][a];
-        if (m.Min <= m.Max) lo = std::min(lo, m.Min), hi = std::max(hi, m.Max);
-      }
-    }
-    for (; b > a && b % Fan != 0;) {
-      --b;
-      if (level == 0) {
-        takeRaw(b);
-      } else {
-        const TMinMax& m = pyramid_[c][level - 1][b];
-        if (m.Min <= m.Max) lo = std::min(lo, m.Min), hi = std::max(hi, m.Max);
-      }
-    }
+    for (; a < b && a % Fan != 0; ++a) take(a);
+    for (; b > a && b % Fan != 0;) take(--b);
     a /= Fan;
     b /= Fan;
     ++level;
@@ -142,7 +118,7 @@ bool TChunk::MinMax(int c, int64_t a, int64_t b, int32_t& mn, int32_t& mx) const
 // The first (or last) valid row inside block i of a level.
 int64_t TChunk::Descend(int c, int level, int64_t i, bool first) const {
   while (level > 0) {
-    const int64_t lo = i * Fan, hi = std::min((i + 1) * Fan, LevelSize(c, level - 1));
+    const int64_t lo = i * Fan, hi = std::min((i + 1) * Fan, LevelSize(level - 1));
     --level;
     int64_t found = -1;
     if (first) {
@@ -165,7 +141,7 @@ int64_t TChunk::Descend(int c, int level, int64_t i, bool first) const {
 }
 
 int64_t TChunk::FirstAt(int c, int level, int64_t a, int64_t b) const {
-  const int levels = static_cast<int>(pyramid_[c].size());
+  const int levels = static_cast<int>(pyramid_.size());
   while (a < b) {
     if (a % Fan == 0 && level < levels && b - a >= Fan) {
       const int64_t r = FirstAt(c, level + 1, a / Fan, b / Fan);
@@ -180,7 +156,7 @@ int64_t TChunk::FirstAt(int c, int level, int64_t a, int64_t b) const {
 }
 
 int64_t TChunk::LastAt(int c, int level, int64_t a, int64_t b) const {
-  const int levels = static_cast<int>(pyramid_[c].size());
+  const int levels = static_cast<int>(pyramid_.size());
   while (a < b) {
     if (b % Fan == 0 && level < levels && b - a >= Fan) {
       const int64_t ua = (a + Fan - 1) / Fan;

@@ -19,8 +19,8 @@ class TChunk {
   int Columns() const { return columns_; }
   int64_t Rows() const { return static_cast<int64_t>(times_.size()); }
   const std::vector<double>& Times() const { return times_; }
-  const int32_t* Column(int c) const { return values_[c].data(); }
-  int32_t Value(int c, int64_t row) const { return values_[c][row]; }
+  int32_t Value(int c, int64_t row) const { return values_[row * columns_ + c]; }
+  const int32_t* Row(int64_t row) const { return values_.data() + row * columns_; }
 
   void Reserve(size_t rows);
   void Append(double time, const int32_t* values);
@@ -44,13 +44,15 @@ class TChunk {
   int64_t Descend(int c, int level, int64_t i, bool first) const;
   int64_t FirstAt(int c, int level, int64_t a, int64_t b) const;
   int64_t LastAt(int c, int level, int64_t a, int64_t b) const;
-  int64_t LevelSize(int c, int level) const;
+  int64_t LevelSize(int level) const;
 
   int columns_;
   std::vector<double> times_;
-  std::vector<std::vector<int32_t>> values_;
-  // [column][level - 1][block]: blocks of Fan^level rows.
-  std::vector<std::vector<std::vector<TMinMax>>> pyramid_;
+  // Row by row, all columns of a row together: the lines are drawn one
+  // after the other over the same rows, and so find them in the cache.
+  std::vector<int32_t> values_;
+  // [level - 1][block * columns + column]: blocks of Fan^level rows.
+  std::vector<std::vector<TMinMax>> pyramid_;
 };
 
 enum TSegmentStart { ssFileStart, ssColumns, ssTimeBack, ssAfterGap };

@@ -87,7 +87,15 @@ bool ScanParts(const char* b, const char* e, TStampParts& s) {
   if (q < e && std::isalpha(static_cast<unsigned char>(*q))) {
     const char first = static_cast<char>(std::tolower(static_cast<unsigned char>(*q)));
     int n = 0;
-    while (q < e && (std::isalpha(static_cast<unsigned char>(*q)) || *q == '.') && n < 8) ++q, ++n;
+    // Letters, and dots between them ("p.m."); a dot before a digit is the
+    // separator of the milliseconds.
+    while (q < e && n < 8 &&
+           (std::isalpha(static_cast<unsigned char>(*q)) ||
+            (*q == '.' && q + 1 < e && std::isalpha(static_cast<unsigned char>(q[1])))))
+      ++q, ++n;
+    if (q < e && *q == '.' && q > p && q[-1] != '.' && q + 1 < e &&
+        !std::isdigit(static_cast<unsigned char>(q[1])))
+      ++q;
     if (first == 'a')
       s.AmPm = 1;
     else if (first == 'p')

@@ -47,6 +47,23 @@ void TViewGeometry::Update(const TLogData& data, const Tsp_Axis& ax, int fieldLe
         r = first(x, r);
         e.E[x - x0] = r;
       }
+      // Where a column holds many rows, its inner edges move to the nearest
+      // pyramid block edge a sixteenth of a column or less away: a row then
+      // lands at most one pixel off, every row still in exactly one column,
+      // and the reduction reads only the pyramid's upper levels instead of
+      // scattered single readings all over the large arrays.
+      const int cols = x1 - x0 + 1;
+      if (cols > 1) {
+        const int64_t perColumn = ts.size() / static_cast<size_t>(cols);
+        int64_t block = 1;
+        while (block * TChunk::Fan * TChunk::Fan <= perColumn) block *= TChunk::Fan;
+        if (block > 1) {
+          for (size_t i = 1; i + 1 < e.E.size(); ++i) {
+            const int64_t rounded = (e.E[i] + block / 2) / block * block;
+            e.E[i] = std::clamp(rounded, e.E[i - 1], e.E.back());
+          }
+        }
+      }
     }
   }
 }
@@ -162,13 +179,15 @@ void TViewSeries::Build(std::vector<TPixelSegment>& out) {
         const int cols = static_cast<int>(e.E.size()) - 1;
         for (int i = 0; i < cols; ++i) {
           const int64_t a = e.E[i], b = e.E[i + 1];
+          // The readings at the next columns' edges are far apart in
+          // memory: ask for them ahead of use.
+          if (i + 4 < cols) __builtin_prefetch(ch.Row(e.E[i + 4] - (e.E[i + 4] > 0)) + c);
           if (a == b) continue;
           // Ends without N/A are the rule; the pyramid is asked only when
           // a column starts or ends in a gap.
-          const int32_t* col = ch.Column(c);
-          const int64_t f = col[a] != NaCell ? a : ch.FirstValid(c, a, b);
+          const int64_t f = ch.Value(c, a) != NaCell ? a : ch.FirstValid(c, a, b);
           if (f < 0) continue;
-          const int64_t l = col[b - 1] != NaCell ? b - 1 : ch.LastValid(c, f, b);
+          const int64_t l = ch.Value(c, b - 1) != NaCell ? b - 1 : ch.LastValid(c, f, b);
           int32_t mn = 0, mx = 0;
           ch.MinMax(c, f, l + 1, mn, mx);
           const int x = e.X0 + i;

@@ -1,5 +1,7 @@
 // quilex-view: opens log files of Quilex Assistant and shows them with the
 // diagram's plot, of any size, while they are still being written.
+#include <time.h>
+
 #include <QApplication>
 #include <QTimer>
 #include <chrono>
@@ -70,6 +72,9 @@ int main(int argc, char** argv) {
         if (std::strcmp(event, "read") == 0) {
           std::printf("%s\n%s\n", StatusLine("VmRSS").c_str(), StatusLine("VmHWM").c_str());
           std::printf("rows %lld\n", static_cast<long long>(w.Data().Rows()));
+          timespec cpu{};
+          clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+          std::printf("cpu %.1f\n", cpu.tv_sec * 1000.0 + cpu.tv_nsec / 1e6);
         }
         std::fflush(stdout);
       }
