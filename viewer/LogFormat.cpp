@@ -333,6 +333,7 @@ TDetection DetectFormat(const char* data, size_t size, TDateOrder fallback, int 
   } else if (sep == '.' || r.Format.Decimal == ',') {
     // Dotted dates and decimal commas go with the day first everywhere.
     r.Format.Order = doDMY;
+    r.OrderCertain = true;
   } else {
     r.Format.Order = fallback == doYMD ? doDMY : fallback;
   }
