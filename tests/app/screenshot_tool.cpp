@@ -2,7 +2,7 @@
 // port given on the command line, measures for a number of channel turns and
 // then photographs the X screen with ImageMagick's import. Used to look at
 // the main window under Xvfb; not a test.
-//   app_screenshot PORT OUT.png [TURNS] [options]
+//   app_screenshot PORT OUT.png [TURNS] [options|diagram]
 #include <QApplication>
 #include <QProcess>
 #include <QTimer>
@@ -12,6 +12,7 @@
 #include "app/oem_main.h"
 #include "app/oem_options.h"
 #include "common/QxFormat.h"
+#include "diagram/oem_diagramm.h"
 #include "serial/CPort.h"
 
 int main(int argc, char** argv) {
@@ -34,6 +35,13 @@ int main(int argc, char** argv) {
     Options->show();
     Comment->move(400, 360);
     Comment->show();
+  }
+  if (argc > 4 && QString(argv[4]) == "diagram") {
+    Diagramm = new TDiagramm();
+    Diagramm->BufferHours = [] { return 12.0; };
+    Diagramm->move(300, 20);
+    Diagramm->resize(700, 450);
+    Diagramm->show();
   }
   int n = 0;
   Main->OnChannelDone = [&](int) {
