@@ -20,6 +20,23 @@ TStatusWindow::TStatusWindow(QWidget* parent) : QWidget(parent, Qt::Tool) {
   // "n of 21" says more than a percentage while the addresses tick by.
   ProgressBar1->setFormat("%v of %m");
   ProgressBar1->setAlignment(Qt::AlignCenter);
+  Label2 = new QLabel(this);
+  Label2->setGeometry(8, 60, 195, 20);
+  Label2->hide();
+}
+
+void TStatusWindow::ShowReconnecting(const QString& detail) {
+  Label1->setText("Reconnecting...");
+  Label2->setText(detail);
+  if (!Label2->isVisible()) {
+    setFixedSize(211, 86);
+    Label2->show();
+  }
+}
+
+void TStatusWindow::EndReconnecting() {
+  Label2->hide();
+  setFixedSize(211, 62);
 }
 
 void TStatusWindow::ShowProgress(int done) {
