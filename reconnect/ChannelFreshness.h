@@ -10,6 +10,7 @@
 //    nothing on the bus was read meanwhile.
 // A channel that is polled successfully is never stale, however short the
 // interval. Date-times are days, as everywhere in the program.
+#include <cstddef>
 #include <vector>
 
 class TChannelFreshness {
@@ -26,6 +27,10 @@ class TChannelFreshness {
   void LineLost();
 
   bool Stale(int ch, double now, bool logEveryValue, double intervalSeconds) const;
+  // Failed polls since the last valid one (counted up to three).
+  int FailedInRow(int ch) const {
+    return ch >= 0 && ch < Channels() ? channels_[size_t(ch)].FailedInRow : 0;
+  }
 
  private:
   struct TChannel {
