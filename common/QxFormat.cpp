@@ -1,3 +1,5 @@
+// Regional formats read from the C locale, and the conversions of dates,
+// times and decimal numbers that follow them.
 #include "common/QxFormat.h"
 
 #include <langinfo.h>
@@ -77,6 +79,105 @@ bool HasAmPm(const std::string& fmt) {
 }
 
 void FormatInto(std::string& out, const std::string& fmt, const TDateTimeParts& p,
+                const TFormatSettings& fs, int depth);
+
+// "am/pm", "ampm" or "a/p" at fmt[i] (n becomes its length); other letters
+// starting with a are copied.
+void AppendAmPm(std::string& out, const std::string& fmt, size_t i, size_t& n,
+                const TDateTimeParts& p, const TFormatSettings& fs) {
+  if (StartsWithNoCase(fmt, i, "am/pm")) {
+    out += p.Hour < 12 ? fs.TimeAMString : fs.TimePMString;
+    n = 5;
+  } else if (StartsWithNoCase(fmt, i, "ampm")) {
+    out += p.Hour < 12 ? fs.TimeAMString : fs.TimePMString;
+    n = 4;
+  } else if (StartsWithNoCase(fmt, i, "a/p")) {
+    out += p.Hour < 12 ? 'a' : 'p';
+    n = 3;
+  } else {
+    out.append(fmt, i, n);
+  }
+}
+
+// One run of a format letter (n letters at fmt[i]); may widen n when the
+// letters belong to a longer token (am/pm). Returns whether it was an hour,
+// since "mm" right after one means minutes.
+bool FormatField(std::string& out, const std::string& fmt, size_t i, size_t& n, char lc,
+                 bool afterHour, bool twelve, const TDateTimeParts& p, const TFormatSettings& fs,
+                 int depth) {
+  bool isHour = false;
+  switch (lc) {
+    case 'd':
+      if (n == 1)
+        AppendNumber(out, p.Day, 1);
+      else if (n == 2)
+        AppendNumber(out, p.Day, 2);
+      else if (n == 3)
+        out += ShortDays[DayOfWeek(p)];
+      else if (n == 4)
+        out += LongDays[DayOfWeek(p)];
+      else if (depth < 2)
+        FormatInto(out, fs.ShortDateFormat, p, fs, depth + 1);
+      break;
+    case 'm':
+      if (afterHour && n <= 2) {
+        AppendNumber(out, p.Minute, static_cast<int>(n));
+      } else if (n <= 2) {
+        AppendNumber(out, p.Month, static_cast<int>(n));
+      } else if (n == 3) {
+        out += ShortMonths[p.Month - 1];
+      } else {
+        out += LongMonths[p.Month - 1];
+      }
+      break;
+    case 'y':
+      if (n <= 2)
+        AppendNumber(out, p.Year % 100, 2);
+      else
+        AppendNumber(out, p.Year, 4);
+      break;
+    case 'h': {
+      int h = p.Hour;
+      if (twelve) {
+        h %= 12;
+        if (h == 0) h = 12;
+      }
+      AppendNumber(out, h, n >= 2 ? 2 : 1);
+      isHour = true;
+      break;
+    }
+    case 'n':
+      AppendNumber(out, p.Minute, n >= 2 ? 2 : 1);
+      break;
+    case 's':
+      AppendNumber(out, p.Second, n >= 2 ? 2 : 1);
+      break;
+    case 'z':
+      AppendNumber(out, p.MSec, n >= 3 ? 3 : 1);
+      break;
+    case 't':
+      if (depth < 2)
+        FormatInto(out, n >= 2 ? fs.LongTimeFormat : fs.ShortTimeFormat(), p, fs, depth + 1);
+      break;
+    case 'c':
+      if (depth < 2) {
+        FormatInto(out, fs.ShortDateFormat, p, fs, depth + 1);
+        out += ' ';
+        FormatInto(out, fs.LongTimeFormat, p, fs, depth + 1);
+      }
+      n = 1;
+      break;
+    case 'a':
+      AppendAmPm(out, fmt, i, n, p, fs);
+      break;
+    default:
+      out.append(fmt, i, n);
+      break;
+  }
+  return isHour;
+}
+
+void FormatInto(std::string& out, const std::string& fmt, const TDateTimeParts& p,
                 const TFormatSettings& fs, int depth) {
   const bool twelve = HasAmPm(fmt);
   bool afterHour = false;
@@ -101,90 +202,34 @@ void FormatInto(std::string& out, const std::string& fmt, const TDateTimeParts& 
     }
     const char lc = Lower(c);
     size_t n = RunLength(fmt, i);
-    bool isHour = false;
-    switch (lc) {
-      case 'd':
-        if (n == 1)
-          AppendNumber(out, p.Day, 1);
-        else if (n == 2)
-          AppendNumber(out, p.Day, 2);
-        else if (n == 3)
-          out += ShortDays[DayOfWeek(p)];
-        else if (n == 4)
-          out += LongDays[DayOfWeek(p)];
-        else if (depth < 2)
-          FormatInto(out, fs.ShortDateFormat, p, fs, depth + 1);
-        break;
-      case 'm':
-        if (afterHour && n <= 2) {
-          AppendNumber(out, p.Minute, static_cast<int>(n));
-        } else if (n <= 2) {
-          AppendNumber(out, p.Month, static_cast<int>(n));
-        } else if (n == 3) {
-          out += ShortMonths[p.Month - 1];
-        } else {
-          out += LongMonths[p.Month - 1];
-        }
-        break;
-      case 'y':
-        if (n <= 2)
-          AppendNumber(out, p.Year % 100, 2);
-        else
-          AppendNumber(out, p.Year, 4);
-        break;
-      case 'h': {
-        int h = p.Hour;
-        if (twelve) {
-          h %= 12;
-          if (h == 0) h = 12;
-        }
-        AppendNumber(out, h, n >= 2 ? 2 : 1);
-        isHour = true;
-        break;
-      }
-      case 'n':
-        AppendNumber(out, p.Minute, n >= 2 ? 2 : 1);
-        break;
-      case 's':
-        AppendNumber(out, p.Second, n >= 2 ? 2 : 1);
-        break;
-      case 'z':
-        AppendNumber(out, p.MSec, n >= 3 ? 3 : 1);
-        break;
-      case 't':
-        if (depth < 2)
-          FormatInto(out, n >= 2 ? fs.LongTimeFormat : fs.ShortTimeFormat(), p, fs, depth + 1);
-        break;
-      case 'c':
-        if (depth < 2) {
-          FormatInto(out, fs.ShortDateFormat, p, fs, depth + 1);
-          out += ' ';
-          FormatInto(out, fs.LongTimeFormat, p, fs, depth + 1);
-        }
-        n = 1;
-        break;
-      case 'a':
-        if (StartsWithNoCase(fmt, i, "am/pm")) {
-          out += p.Hour < 12 ? fs.TimeAMString : fs.TimePMString;
-          n = 5;
-        } else if (StartsWithNoCase(fmt, i, "ampm")) {
-          out += p.Hour < 12 ? fs.TimeAMString : fs.TimePMString;
-          n = 4;
-        } else if (StartsWithNoCase(fmt, i, "a/p")) {
-          out += p.Hour < 12 ? 'a' : 'p';
-          n = 3;
-        } else {
-          out.append(fmt, i, n);
-        }
-        break;
-      default:
-        out.append(fmt, i, n);
-        break;
-    }
-    afterHour = isHour;
+    afterHour = FormatField(out, fmt, i, n, lc, afterHour, twelve, p, fs, depth);
     i += n;
   }
 }
+
+// A strftime conversion and the pattern letters it stands for; conversions
+// that spell out a whole date or time also name its separator.
+struct TStrftimeField {
+  char Conversion;
+  const char* Pattern;
+  char Separator;
+};
+const TStrftimeField kStrftimeFields[] = {
+    {'d', "dd", 0},         {'e', "d", 0},
+    {'m', "mm", 0},         {'y', "yy", 0},
+    {'Y', "yyyy", 0},       {'C', "yy", 0},
+    {'b', "mmm", 0},        {'h', "mmm", 0},
+    {'B', "mmmm", 0},       {'a', "ddd", 0},
+    {'A', "dddd", 0},       {'H', "hh", 0},
+    {'k', "hh", 0},         {'I', "hh", 0},
+    {'l', "hh", 0},         {'M', "nn", 0},
+    {'S', "ss", 0},         {'p', "ampm", 0},
+    {'P', "ampm", 0},       {'T', "hh:nn:ss", ':'},
+    {'R', "hh:nn", ':'},    {'r', "hh:nn:ss ampm", ':'},
+    {'D', "mm/dd/yy", '/'}, {'F', "yyyy-mm-dd", '-'},
+    {'n', " ", 0},          {'t', " ", 0},
+    {'%', "%", 0},
+};
 
 std::string ConvertStrftime(const std::string& pat, bool isTime, char* sepOut) {
   std::string out;
@@ -207,85 +252,11 @@ std::string ConvertStrftime(const std::string& pat, bool isTime, char* sepOut) {
     while ((f == '-' || f == '_' || f == '0' || f == '^' || f == '#' || f == 'E' || f == 'O') &&
            i + 1 < pat.size())
       f = pat[++i];
-    switch (f) {
-      case 'd':
-        out += "dd";
-        break;
-      case 'e':
-        out += "d";
-        break;
-      case 'm':
-        out += "mm";
-        break;
-      case 'y':
-        out += "yy";
-        break;
-      case 'Y':
-        out += "yyyy";
-        break;
-      case 'C':
-        out += "yy";
-        break;
-      case 'b':
-      case 'h':
-        out += "mmm";
-        break;
-      case 'B':
-        out += "mmmm";
-        break;
-      case 'a':
-        out += "ddd";
-        break;
-      case 'A':
-        out += "dddd";
-        break;
-      case 'H':
-      case 'k':
-        out += "hh";
-        break;
-      case 'I':
-      case 'l':
-        out += "hh";
-        break;
-      case 'M':
-        out += "nn";
-        break;
-      case 'S':
-        out += "ss";
-        break;
-      case 'p':
-      case 'P':
-        out += "ampm";
-        break;
-      case 'T':
-        out += "hh:nn:ss";
-        if (sepOut && !*sepOut) *sepOut = ':';
-        break;
-      case 'R':
-        out += "hh:nn";
-        if (sepOut && !*sepOut) *sepOut = ':';
-        break;
-      case 'r':
-        out += "hh:nn:ss ampm";
-        if (sepOut && !*sepOut) *sepOut = ':';
-        break;
-      case 'D':
-        out += "mm/dd/yy";
-        if (sepOut && !*sepOut) *sepOut = '/';
-        break;
-      case 'F':
-        out += "yyyy-mm-dd";
-        if (sepOut && !*sepOut) *sepOut = '-';
-        break;
-      case 'n':
-      case 't':
-        out += ' ';
-        break;
-      case '%':
-        out += '%';
-        break;
-      default:
-        break;
+    for (const TStrftimeField& field : kStrftimeFields) {
+      if (field.Conversion != f) continue;
+      out += field.Pattern;
+      if (field.Separator && sepOut && !*sepOut) *sepOut = field.Separator;
+      break;
     }
   }
   (void)isTime;
@@ -413,51 +384,6 @@ bool TryStrToFloat(const std::string& text, double& value, const TFormatSettings
   auto res = std::from_chars(first, last, v);
   if (res.ec != std::errc() || res.ptr != last || !std::isfinite(v)) return false;
   value = v;
-  return true;
-}
-
-bool TryStrToInt(const std::string& text, int& value) {
-  size_t b = 0, e = text.size();
-  while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
-  while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
-  if (b == e) return false;
-  bool neg = false;
-  if (text[b] == '+' || text[b] == '-') {
-    neg = text[b] == '-';
-    ++b;
-  }
-  int base = 10;
-  if (b < e && text[b] == '$') {
-    base = 16;
-    ++b;
-  } else if (e - b > 2 && text[b] == '0' && (text[b + 1] == 'x' || text[b + 1] == 'X')) {
-    base = 16;
-    b += 2;
-  }
-  if (b == e) return false;
-  long long v = 0;
-  for (size_t i = b; i < e; ++i) {
-    const char c = text[i];
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else
-      return false;
-    v = v * base + d;
-    if (v > 0x100000000LL) return false;
-  }
-  if (neg) v = -v;
-  if (base == 10 && (v > INT_MAX || v < INT_MIN)) return false;
-  if (base == 16) {
-    // Hexadecimal text names a bit pattern: $FFFFFFFF is -1.
-    if (v > 0xFFFFFFFFLL || v < -0xFFFFFFFFLL) return false;
-    v = static_cast<int32_t>(static_cast<uint32_t>(v));
-  }
-  value = static_cast<int>(v);
   return true;
 }
 

@@ -4,6 +4,9 @@
 // changes the settings; tests install their own with SetFormatSettings.
 #include <string>
 
+// Operator entries are read with TryStrToInt as well as with these.
+#include "common/QxNumber.h"
+
 struct TFormatSettings {
   char DecimalSeparator = '.';
   char DateSeparator = '/';
@@ -47,9 +50,6 @@ std::string FormatDateTime(const std::string& fmt, double dt,
 // fail too.
 bool TryStrToFloat(const std::string& text, double& value,
                    const TFormatSettings& fs = FormatSettings());
-// Decimal integer text (blanks around, optional sign; "$" prefix = hex) to
-// int. Fails on anything else or on overflow of 32 bits.
-bool TryStrToInt(const std::string& text, int& value);
 
 // Fixed-point text with the given number of decimals and the separator,
 // after rounding to `precision` significant digits (values that need more

@@ -1,9 +1,12 @@
+// Framing, reply parsing and device commands of TDeviceParam, and the bus
+// object's exchanges with their fixed pauses, the scan and channel mapping.
 #include "protocol/OEMLib.h"
 
 #include <cstdio>
 
 #include "common/QxClock.h"
 #include "common/QxFormat.h"
+#include "common/QxNumber.h"
 #include "protocol/StrMan.h"
 
 namespace {
@@ -12,25 +15,35 @@ const char CR = '\r';
 const std::string CRLF = "\r\n";
 const std::string LF = "\n";
 
-// A hexadecimal number without sign or prefix, at most 32 bits; wider
-// values wrap into the signed range like any 32-bit register would.
+// Pauses and polling of one exchange, in milliseconds and reads.
+// A device needs this long before its reply to a query begins.
+constexpr int kQueryAnswerMs = 50;
+// A device stores a setting before it acknowledges; this covers the store.
+constexpr int kSettingAnswerMs = 400;
+// A second short sleep after each of those, so the wait always spans at
+// least one more tick of the system timer.
+constexpr int kTimerTickMs = 2;
+// Between two reads of the port while a reply is being collected.
+constexpr int kPollPauseMs = 1;
+// Empty reads after the last byte before a query gives up: a missing
+// device costs only about 80 ms of the scan.
+constexpr int kQueryIdleReads = 80;
+// The same for a setting, which is worth waiting for much longer (over a
+// minute) than a scan probe.
+constexpr int kSettingIdleReads = 80000;
+// A query reply is the payload line and the acknowledgement line; a setting
+// reply the acknowledgement alone.
+constexpr int kQueryReplyLines = 2;
+constexpr int kSettingReplyLines = 1;
+
+// A hexadecimal number without sign or prefix, at most 32 bits, read as a
+// 32-bit register: FFFFFFFF is -1.
 bool TryHexToInt(const std::string& text, int32_t& value) {
-  if (text.empty()) return false;
-  uint64_t v = 0;
-  for (char c : text) {
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else
-      return false;
-    v = v * 16 + static_cast<uint64_t>(d);
-    if (v > 0xFFFFFFFFull) return false;
-  }
-  value = static_cast<int32_t>(static_cast<uint32_t>(v));
+  TIntSyntax syntax;
+  syntax.Base = 16;
+  TIntText t;
+  if (!ScanInt(text, syntax, t)) return false;
+  value = static_cast<int32_t>(static_cast<uint32_t>(t.Magnitude));
   return true;
 }
 
@@ -57,18 +70,6 @@ std::string FirstToken(std::string& payload) {
 }
 
 }  // namespace
-
-std::string Hex2(uint8_t n) {
-  char buf[3];
-  std::snprintf(buf, sizeof buf, "%02X", static_cast<unsigned>(n));
-  return buf;
-}
-
-std::string Hex4(int16_t n) {
-  char buf[5];
-  std::snprintf(buf, sizeof buf, "%04X", static_cast<unsigned>(static_cast<uint16_t>(n)));
-  return buf;
-}
 
 std::string AddressPrefix(uint8_t address) {
   return address == 0 ? std::string() : "A" + Hex2(address) + " ";
@@ -135,18 +136,18 @@ std::string TDeviceParam::GetIdentityText(uint8_t code) {
 }
 
 std::string TDeviceParam::GetDeviceName() {
-  return GetIdentityText(0x40);
+  return GetIdentityText(ocDeviceName);
 }
 std::string TDeviceParam::GetSerialNumber() {
-  return GetIdentityText(0x41);
+  return GetIdentityText(ocSerialNumber);
 }
 std::string TDeviceParam::GetFirmwareRevision() {
-  return GetIdentityText(0x42);
+  return GetIdentityText(ocFirmwareRevision);
 }
 
 uint8_t TDeviceParam::GetChannelCount() {
   if (!channelCountKnown_) {
-    std::string payload = StringManager().NormalizeSpaces(SendQuery(Address, 0x0F));
+    std::string payload = StringManager().NormalizeSpaces(SendQuery(Address, ocChannelCount));
     int n;
     ChannelCount = TryStrToInt(payload, n) ? n : 1;
   }
@@ -160,7 +161,7 @@ uint8_t TDeviceParam::GetChannelCount() {
 
 double TDeviceParam::GetScale() {
   if (scaleKnown_) return Scale;
-  std::string payload = StringManager().NormalizeSpaces(SendQuery(Address, 0x45));
+  std::string payload = StringManager().NormalizeSpaces(SendQuery(Address, ocScale));
   int v;
   if (TryStrToInt(payload, v))
     Scale = v > 32768 ? static_cast<double>(v) - 65536.0 : static_cast<double>(v);
@@ -177,7 +178,7 @@ int32_t* TDeviceParam::LastValueSlot() {
 }
 
 bool TDeviceParam::ReadSample(int32_t& raw) {
-  std::string payload = SendChannelQuery(Address, 0x01, SubChannel);
+  std::string payload = SendChannelQuery(Address, ocSample, SubChannel);
   std::string validity = FirstToken(payload);
   bool valid = false;
   int v;
@@ -203,17 +204,17 @@ int32_t TDeviceParam::LastValue() const {
 }
 
 int TDeviceParam::GetCalibrationOffset() {
-  std::string payload = SendChannelQuery(Address, 0x75, SubChannel);
+  std::string payload = SendChannelQuery(Address, ocCalibrationOffset, SubChannel);
   int32_t v;
   return TryHex16(FirstToken(payload), v) ? v : 0;
 }
 
 void TDeviceParam::SendOffsetCorrection(int16_t value) {
-  SendSetting(Address, 0x75, std::to_string(SubChannel) + " " + Hex4(value));
+  SendSetting(Address, ocCalibrationOffset, std::to_string(SubChannel) + " " + Hex4(value));
 }
 
 void TDeviceParam::GetAnalogLimits(int& first, int& second) {
-  std::string payload = SendQuery(Address, 0x81);
+  std::string payload = SendQuery(Address, ocAnalogLimits);
   std::string head = FirstToken(payload);
   int32_t a, b;
   if (TryHex16(head, a) && TryHex16(StringManager().NormalizeSpaces(payload), b)) {
@@ -226,26 +227,26 @@ void TDeviceParam::GetAnalogLimits(int& first, int& second) {
 }
 
 void TDeviceParam::SetAnalogLimits(int16_t first, int16_t second) {
-  SendSetting(Address, 0x81, " " + Hex4(first) + " " + Hex4(second));
+  SendSetting(Address, ocAnalogLimits, " " + Hex4(first) + " " + Hex4(second));
 }
 
 int TDeviceParam::GetCalibrationNumber() {
-  std::string payload = SendQuery(Address, 0x76);
+  std::string payload = SendQuery(Address, ocCalibrationNumber);
   int v;
   return TryStrToInt(FirstToken(payload), v) ? v : 0;
 }
 
 void TDeviceParam::SetCalibrationNumber(int n) {
-  SendSetting(Address, 0x76, std::to_string(n));
+  SendSetting(Address, ocCalibrationNumber, std::to_string(n));
 }
 
 int TDeviceParam::GetAveraging() {
   int v;
-  return TryStrToInt(SendQuery(Address, 0x52), v) ? v : -1;
+  return TryStrToInt(SendQuery(Address, ocAveraging), v) ? v : -1;
 }
 
 void TDeviceParam::SetAveraging(int n) {
-  SendSetting(Address, 0x52, " " + std::to_string(n));
+  SendSetting(Address, ocAveraging, " " + std::to_string(n));
 }
 
 // ---------------------------------------------------------------------------
@@ -280,7 +281,7 @@ void TOEMData::Collect(std::string& collected, int lfWanted, int idleLimit, bool
       if (++failures > MaxPortRestarts) return;
     }
     ++idle;
-    Clock().Sleep(1);
+    Clock().Sleep(kPollPauseMs);
     if (idle > idleLimit || collected.size() >= MaxReplyBytes) return;
   }
 }
@@ -293,10 +294,10 @@ std::string TOEMData::TransferQuery(const std::string& frame) {
   for (int restarts = 0;; ++restarts) {
     try {
       port_->WriteText(frame);
-      Clock().Sleep(50);
-      Clock().Sleep(2);
+      Clock().Sleep(kQueryAnswerMs);
+      Clock().Sleep(kTimerTickMs);
       collected.clear();
-      Collect(collected, 2, 80, false);
+      Collect(collected, kQueryReplyLines, kQueryIdleReads, false);
       return collected;
     } catch (const std::exception&) {
       if (restarts >= MaxPortRestarts) return collected;
@@ -308,9 +309,9 @@ std::string TOEMData::TransferSetting(const std::string& frame) {
   std::string collected;
   if (!port_) throw std::runtime_error("No serial port attached");
   port_->WriteText(frame);  // a failed write is the caller's to handle
-  Clock().Sleep(400);
-  Clock().Sleep(2);
-  Collect(collected, 1, 80000, true);
+  Clock().Sleep(kSettingAnswerMs);
+  Clock().Sleep(kTimerTickMs);
+  Collect(collected, kSettingReplyLines, kSettingIdleReads, true);
   return collected;
 }
 

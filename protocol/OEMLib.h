@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "common/QxNumber.h"
+#include "protocol/OEMCommand.h"
 #include "protocol/OEMPort.h"
 
 // Raised when an identity text is not a list of hexadecimal byte values.
@@ -31,9 +33,7 @@ struct TTransfer {
   }
 };
 
-// Frame elements.
-std::string Hex2(uint8_t n);                 // 15 -> "0F"
-std::string Hex4(int16_t n);                 // -200 -> "FF38"
+// Frame elements; the hexadecimal fields are Hex2 and Hex4 of QxNumber.h.
 std::string AddressPrefix(uint8_t address);  // 5 -> "A05 ", 0 -> ""
 
 class TDeviceParam {

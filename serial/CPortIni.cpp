@@ -1,10 +1,11 @@
+// The profile file behind the port settings store, and where a bare file
+// name of it lives.
 #include "serial/CPortIni.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QStandardPaths>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/QxPaths.h"
 #include "serial/CPort.h"
 
 namespace {
@@ -244,11 +246,5 @@ bool TIniFile::Save(const std::string& path, int* err) const {
 
 std::string ProfileFilePath(const std::string& location) {
   if (location.find('/') != std::string::npos) return location;
-  QString dir = QStandardPaths::writableLocation(QStandardPaths::ConfigLocation);
-  if (dir.isEmpty()) return location;
-  return dir.toStdString() + "/" + location;
-}
-
-std::string QuilexIniPath() {
-  return ProfileFilePath("quilex.ini");
+  return UserConfigFilePath(location);
 }

@@ -1,4 +1,5 @@
-// The termios device under the port component.
+// The termios device under the port component: a raw, exclusive line while
+// it is open, the terminal settings it found put back when it is closed.
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -84,6 +85,9 @@ speed_t StandardSpeed(uint32_t rate) {
   }
 }
 
+// A write waiting for room looks at its abort and time limit this often.
+constexpr int kWriteSliceMs = 50;
+
 class TPosixComDevice : public TComDevice {
  public:
   TPosixComDevice() {
@@ -117,6 +121,9 @@ class TPosixComDevice : public TComDevice {
       ::close(fd);
       return e;
     }
+    // Put back at close, so a console or another program finds the line as
+    // it left it.
+    found_ = t;
     cfmakeraw(&t);
     // CLOCAL: a carrier drop must not hang the line up under us.
     t.c_cflag |= CLOCAL | CREAD;
@@ -142,6 +149,8 @@ class TPosixComDevice : public TComDevice {
 
   void Close() override {
     if (fd_ < 0) return;
+    // A vanished device refuses this; there is nothing left to restore then.
+    tcsetattr(fd_, TCSANOW, &found_);
     ioctl(fd_, TIOCNXCL);
     ::close(fd_);
     fd_ = -1;
@@ -268,7 +277,7 @@ class TPosixComDevice : public TComDevice {
         result = ECANCELED;
         break;
       }
-      int slice = 50;
+      int slice = kWriteSliceMs;
       if (timeoutMs >= 0) {
         auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
                          std::chrono::steady_clock::now() - start)
@@ -432,6 +441,7 @@ class TPosixComDevice : public TComDevice {
   }
 
   int fd_ = -1;
+  struct termios found_ {};  // the line's settings when we opened it
   int wake_[2] = {-1, -1};
   TComDCB dcb_;
   std::atomic<int> abortGen_{0};

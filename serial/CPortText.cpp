@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/QxNumber.h"
 #include "serial/CPort.h"
 
 namespace {
@@ -105,32 +106,14 @@ char TextToChar(const std::string& s) {
 }
 
 int TextToIntDef(const std::string& s, int def) {
-  size_t i = 0;
-  while (i < s.size() && s[i] == ' ') ++i;
-  bool neg = false;
-  if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
-  int base = 10;
-  if (s.size() - i > 2 && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
-    base = 16;
-    i += 2;
-  }
-  if (i >= s.size()) return def;
-  long long v = 0;
-  for (; i < s.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    int d;
-    if (std::isdigit(c))
-      d = c - '0';
-    else if (base == 16 && std::isxdigit(c))
-      d = std::toupper(c) - 'A' + 10;
-    else
-      return def;
-    v = v * base + d;
-    // Hexadecimal may spell a negative number as its 32-bit pattern.
-    if (v > (base == 16 ? 0xFFFFFFFFLL : 2147483648LL)) return def;
-  }
-  if (neg) v = -v;
-  if (base == 16 && v > INT_MAX) v -= 0x100000000LL;
+  TIntSyntax syntax;
+  syntax.Blanks = TIntBlanks::LeadingSpaces;
+  syntax.Sign = syntax.ZeroXHex = true;
+  TIntText t;
+  if (!ScanInt(s, syntax, t)) return def;
+  int64_t v = t.Value();
+  // Hexadecimal may spell a negative number as its 32-bit pattern.
+  if (t.Base == 16 && v > INT_MAX) v -= 0x100000000LL;
   if (v > INT_MAX || v < INT_MIN) return def;
   return static_cast<int>(v);
 }

@@ -1,18 +1,14 @@
+// The simulated bus: takes the frames the program writes, routes each to the
+// device at its address and queues the replies for their due time.
 #include "sim/SimBus.h"
 
 #include <cstdio>
 #include <stdexcept>
 
 #include "common/QxClock.h"
+#include "common/QxNumber.h"
 
 namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 void CheckPort(bool fails) {
   if (fails) throw std::runtime_error("simulated port failure");
@@ -97,9 +93,11 @@ void TSimBus::HandleFrame(const std::string& raw) {
   uint8_t address = 0;
   std::string body = frame;
   if (frame.size() >= 4 && frame[0] == 'A' && frame[3] == ' ') {
-    const int hi = HexDigit(frame[1]), lo = HexDigit(frame[2]);
-    if (hi < 0 || lo < 0) return;
-    address = static_cast<uint8_t>(hi * 16 + lo);
+    TIntSyntax hex;
+    hex.Base = 16;
+    TIntText a;
+    if (!ScanInt(frame.substr(1, 2), hex, a)) return;
+    address = static_cast<uint8_t>(a.Magnitude);
     body = frame.substr(4);
     if (address == 0) return;  // address 0 is spoken to without a prefix
   }

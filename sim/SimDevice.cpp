@@ -1,40 +1,41 @@
+// One simulated device: its command table, values that follow their curves,
+// and the misbehaviour options that reshape its answers.
 #include "sim/SimDevice.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+
+#include "common/QxNumber.h"
 
 namespace {
 
 const double Pi = 3.14159265358979323846;
 
-std::string Hex2(unsigned v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%02X", v & 0xFF);
-  return b;
-}
-
-std::string Hex4(int v) {
-  char b[8];
-  std::snprintf(b, sizeof b, "%04X", static_cast<unsigned>(v) & 0xFFFF);
-  return b;
-}
+// The simulator's own list of what a device understands, written apart from
+// the program's, so that a mistake in either shows up in the tests.
+enum : long {
+  kReading = 0x01,
+  kChannels = 0x0F,
+  kName = 0x40,
+  kSerial = 0x41,
+  kFirmware = 0x42,
+  kScale = 0x45,
+  kAveraging = 0x52,
+  kOffset = 0x75,
+  kCalibration = 0x76,
+  kAnalog = 0x81
+};
 
 // Digits of the base only: no sign, blanks or prefix, as on the line.
 bool ParseInt(const std::string& s, int base, long& v) {
-  if (s.empty() || s.size() > 9) return false;
-  v = 0;
-  for (char c : s) {
-    int d;
-    if (c >= '0' && c <= '9')
-      d = c - '0';
-    else if (base == 16 && c >= 'A' && c <= 'F')
-      d = c - 'A' + 10;
-    else if (base == 16 && c >= 'a' && c <= 'f')
-      d = c - 'a' + 10;
-    else
-      return false;
-    v = v * base + d;
-  }
+  TIntSyntax syntax;
+  syntax.Base = base;
+  syntax.MaxDigits = 9;
+  syntax.MaxMagnitude = UINT64_MAX;
+  TIntText t;
+  if (!ScanInt(s, syntax, t)) return false;
+  v = static_cast<long>(t.Magnitude);
   return true;
 }
 
@@ -136,81 +137,91 @@ std::string TSimDevice::Execute(const std::string& body, double timeS, std::stri
   const std::string rest = body.substr(3);
   if (!rest.empty() && rest[0] != ' ') return "01";
   const std::vector<std::string> args = Words(rest);
-  long ch = 0;
-  auto channelArg = [&]() {
-    return !args.empty() && ParseInt(args[0], 10, ch) && ch >= 1 &&
-           ch <= static_cast<long>(Channels.size());
-  };
-
   if (isQuery) {
     ++Queries;
-    switch (code) {
-      case 0x40:
-        payload = "#" + SimHexBytes(Name);
-        return "00";
-      case 0x41:
-        payload = "#" + SimHexBytes(SerialNumber);
-        return "00";
-      case 0x42:
-        payload = "#" + SimHexBytes(Firmware);
-        return "00";
-      case 0x0F:
-        payload = std::to_string(Channels.size());
-        return "00";
-      case 0x45:
-        payload = std::to_string(Scale);
-        return "00";
-      case 0x01:
-        if (!channelArg()) return "03";
-        payload = std::string(Channels[ch - 1].Valid ? "1" : "0") + " " +
-                  std::to_string(RawReading(static_cast<int>(ch), timeS));
-        return "00";
-      case 0x75:
-        if (!channelArg()) return "03";
-        payload = "#" + Hex4(Channels[ch - 1].Offset);
-        return "00";
-      case 0x81:
-        payload = "#" + Hex4(AnalogMin) + " " + Hex4(AnalogMax);
-        return "00";
-      case 0x76:
-        payload = std::to_string(CalibrationNumber);
-        return "00";
-      case 0x52:
-        payload = std::to_string(Averaging);
-        return "00";
-      default:
-        return "01";
-    }
+    return Query(code, args, timeS, payload);
   }
+  const std::string ack = Setting(code, args);
+  if (ack == "00") ++Settings;
+  return ack;
+}
 
+bool TSimDevice::ChannelArg(const std::vector<std::string>& args, long& ch) const {
+  return !args.empty() && ParseInt(args[0], 10, ch) && ch >= 1 &&
+         ch <= static_cast<long>(Channels.size());
+}
+
+std::string TSimDevice::Query(long code, const std::vector<std::string>& args, double timeS,
+                              std::string& payload) {
+  long ch = 0;
+  switch (code) {
+    case kName:
+      payload = "#" + SimHexBytes(Name);
+      return "00";
+    case kSerial:
+      payload = "#" + SimHexBytes(SerialNumber);
+      return "00";
+    case kFirmware:
+      payload = "#" + SimHexBytes(Firmware);
+      return "00";
+    case kChannels:
+      payload = std::to_string(Channels.size());
+      return "00";
+    case kScale:
+      payload = std::to_string(Scale);
+      return "00";
+    case kReading:
+      if (!ChannelArg(args, ch)) return "03";
+      payload = std::string(Channels[ch - 1].Valid ? "1" : "0") + " " +
+                std::to_string(RawReading(static_cast<int>(ch), timeS));
+      return "00";
+    case kOffset:
+      if (!ChannelArg(args, ch)) return "03";
+      payload = "#" + Hex4(Channels[ch - 1].Offset);
+      return "00";
+    case kAnalog:
+      payload = "#" + Hex4(AnalogMin) + " " + Hex4(AnalogMax);
+      return "00";
+    case kCalibration:
+      payload = std::to_string(CalibrationNumber);
+      return "00";
+    case kAveraging:
+      payload = std::to_string(Averaging);
+      return "00";
+    default:
+      return "01";
+  }
+}
+
+std::string TSimDevice::Setting(long code, const std::vector<std::string>& args) {
+  long ch = 0;
   long a = 0, b = 0;
   switch (code) {
-    case 0x75:
-      if (!channelArg()) return "03";
+    case kOffset:
+      if (!ChannelArg(args, ch)) return "03";
       if (args.size() != 2 || args[1].size() != 4 || !ParseInt(args[1], 16, a)) return "02";
       // A correction is added to the stored offset, in 16-bit arithmetic.
       Channels[ch - 1].Offset =
           static_cast<int16_t>(static_cast<uint16_t>(Channels[ch - 1].Offset + a));
       break;
-    case 0x81:
+    case kAnalog:
       if (args.size() != 2 || args[0].size() != 4 || args[1].size() != 4 ||
           !ParseInt(args[0], 16, a) || !ParseInt(args[1], 16, b))
         return "02";
       AnalogMin = static_cast<int16_t>(static_cast<uint16_t>(a));
       AnalogMax = static_cast<int16_t>(static_cast<uint16_t>(b));
       break;
-    case 0x76:
+    case kCalibration:
       if (args.size() != 1 || !ParseInt(args[0], 10, a) || (a != 1 && a != 2)) return "02";
       CalibrationNumber = static_cast<int>(a);
       break;
-    case 0x52:
+    case kAveraging:
       if (args.size() != 1 || !ParseInt(args[0], 10, a) || a < 1 || a > 20) return "02";
       Averaging = static_cast<int>(a);
       break;
     default:
       return "01";
   }
-  ++Settings;
   return "00";
 }
 

@@ -76,6 +76,11 @@ class TSimDevice {
  private:
   std::string Prefix() const;
   std::string Execute(const std::string& body, double timeS, std::string& payload, bool& isQuery);
+  std::string Query(long code, const std::vector<std::string>& args, double timeS,
+                    std::string& payload);
+  std::string Setting(long code, const std::vector<std::string>& args);
+  // The first argument as a channel of this device (1-based).
+  bool ChannelArg(const std::vector<std::string>& args, long& ch) const;
   double NextRandom();  // 0..1
   uint64_t rng_;
 };

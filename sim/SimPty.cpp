@@ -1,3 +1,5 @@
+// The simulator on a pseudo-terminal: opens the terminal pair, offers the
+// slave under a stable link and serves the bus over the master side.
 #include "sim/SimPty.h"
 
 #include <fcntl.h>
@@ -60,11 +62,19 @@ bool TSimPtyServer::MakeLink(const std::string& link, std::string& error) {
   return true;
 }
 
+namespace {
+// The longest wait for the program's bytes, so a stop request is seen soon.
+constexpr int kServeWaitMs = 100;
+// While nobody has the terminal open, look again after this long.
+constexpr useconds_t kNoPeerPauseUs = 10000;
+}  // namespace
+
 void TSimPtyServer::Serve(const volatile std::sig_atomic_t& stop) {
   char buf[4096];
   while (!stop) {
     int64_t wait = bus_.MsUntilReady();
-    int timeout = wait < 0 ? 100 : static_cast<int>(wait > 100 ? 100 : wait);
+    int timeout =
+        wait < 0 ? kServeWaitMs : static_cast<int>(wait > kServeWaitMs ? kServeWaitMs : wait);
     pollfd p{master_, POLLIN, 0};
     const int r = poll(&p, 1, timeout);
     if (r < 0 && errno != EINTR) break;
@@ -72,7 +82,7 @@ void TSimPtyServer::Serve(const volatile std::sig_atomic_t& stop) {
       const ssize_t n = read(master_, buf, sizeof buf);
       if (n > 0) bus_.WriteText(std::string(buf, static_cast<size_t>(n)));
     } else if (r > 0 && (p.revents & (POLLHUP | POLLERR))) {
-      usleep(10000);  // nobody on the other side for the moment
+      usleep(kNoPeerPauseUs);
     }
     std::string out;
     while (bus_.ReadText(out, 4096) > 0) {

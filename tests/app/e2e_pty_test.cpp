@@ -21,6 +21,7 @@
 #include "app/oem_options.h"
 #include "common/QxClock.h"
 #include "common/QxFormat.h"
+#include "common/QxPaths.h"
 #include "protocol/OEMLib.h"
 #include "serial/CPort.h"
 #include "serial/CPortLed.h"

@@ -1,11 +1,15 @@
+// Date-time values, regional formats, the integer and hexadecimal readers,
+// the replaceable clock and the channel colours.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 
 #include "common/ChannelColors.h"
 #include "common/QxClock.h"
 #include "common/QxDateTime.h"
 #include "common/QxFormat.h"
+#include "common/QxNumber.h"
 
 TEST(DateTime, EpochAndKnownDates) {
   EXPECT_EQ(EncodeDate(1899, 12, 30), 0.0);
@@ -119,6 +123,55 @@ TEST(StrToInt, DecimalHexAndOverflow) {
   EXPECT_FALSE(TryStrToInt("12a", v));
   EXPECT_FALSE(TryStrToInt("", v));
   EXPECT_FALSE(TryStrToInt("99999999999999999999999", v));
+  // Hexadecimal names a 32-bit pattern, with or without a sign before it.
+  EXPECT_TRUE(TryStrToInt(" \t0xFFFFFFFF\t", v));
+  EXPECT_EQ(v, -1);
+  EXPECT_TRUE(TryStrToInt("-$FFFFFFFF", v));
+  EXPECT_EQ(v, 1);
+  EXPECT_FALSE(TryStrToInt("$100000000", v));
+  EXPECT_TRUE(TryStrToInt("-2147483648", v));
+  EXPECT_EQ(v, INT_MIN);
+  for (const char* bad : {"+", "-", "$", "0x", "+ 5", "1 2", "--1", "0x-1"})
+    EXPECT_FALSE(TryStrToInt(bad, v)) << bad;
+}
+
+TEST(ScanInt, SyntaxDecidesWhatIsANumber) {
+  TIntText t;
+  TIntSyntax bare;  // a device field: digits of one base and nothing else
+  bare.Base = 16;
+  EXPECT_TRUE(ScanInt("00c8", bare, t));
+  EXPECT_EQ(t.Magnitude, 200u);
+  EXPECT_TRUE(ScanInt("FFFFFFFF", bare, t));
+  EXPECT_EQ(t.Magnitude, 0xFFFFFFFFu);
+  for (const char* bad : {"", " 1", "1 ", "-1", "0x1", "$1", "100000000"})
+    EXPECT_FALSE(ScanInt(bad, bare, t)) << bad;
+
+  TIntSyntax lead;  // blanks before only
+  lead.Blanks = TIntBlanks::LeadingSpaces;
+  EXPECT_TRUE(ScanInt("  12", lead, t));
+  EXPECT_FALSE(ScanInt("12 ", lead, t));
+  EXPECT_FALSE(ScanInt("\t12", lead, t));
+
+  TIntSyntax wide;  // a digit limit instead of a value limit
+  wide.Base = 16;
+  wide.MaxDigits = 9;
+  wide.MaxMagnitude = UINT64_MAX;
+  EXPECT_TRUE(ScanInt("FFFFFFFFF", wide, t));
+  EXPECT_EQ(t.Magnitude, 0xFFFFFFFFFull);
+  EXPECT_FALSE(ScanInt("0FFFFFFFFF", wide, t));
+  // A limit just below the value fails instead of wrapping.
+  TIntSyntax small;
+  small.MaxMagnitude = 99;
+  EXPECT_TRUE(ScanInt("99", small, t));
+  EXPECT_FALSE(ScanInt("100", small, t));
+}
+
+TEST(HexDigits, LowBitsUpperCase) {
+  EXPECT_EQ(Hex2(0xAB), "AB");
+  EXPECT_EQ(Hex2(0x1FF), "FF");
+  EXPECT_EQ(Hex2(static_cast<unsigned>(static_cast<char>(-1))), "FF");
+  EXPECT_EQ(Hex4(0x12345), "2345");
+  EXPECT_EQ(Hex4(-1), "FFFF");
 }
 
 TEST(FloatFormats, FixedWithPrecisionAndWidth) {

@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 
+#include "common/QxPaths.h"
 #include "tests/faults/FaultFixture.h"
 #include "tests/faults/SelfCopy.h"
 

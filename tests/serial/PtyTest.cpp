@@ -125,6 +125,40 @@ TEST_F(Pty, OpensWithTheProgramSettingsAndExchangesBytes) {
   EXPECT_TRUE(port.LineErrors().Empty());
 }
 
+TEST_F(Pty, CloseRestoresTheTerminalSettingsFoundAtOpen) {
+  // A console's view of the line: canonical input with echo at 9600 baud.
+  const int view = open(slave.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(view, 0);
+  struct termios before;
+  ASSERT_EQ(tcgetattr(view, &before), 0);
+  before.c_lflag |= ICANON | ECHO | ISIG;
+  before.c_oflag |= OPOST;
+  cfsetispeed(&before, B9600);
+  cfsetospeed(&before, B9600);
+  ASSERT_EQ(tcsetattr(view, TCSANOW, &before), 0);
+  ASSERT_EQ(tcgetattr(view, &before), 0);
+
+  for (int round = 0; round < 2; ++round) {
+    port.Open();
+    // Changed while open, too: the close still puts back the first state.
+    if (round == 1) port.SetBaudRate(br115200);
+    struct termios open;
+    ASSERT_EQ(tcgetattr(view, &open), 0);
+    EXPECT_EQ(open.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_NE(cfgetospeed(&open), cfgetospeed(&before));
+    port.Close();
+    struct termios after;
+    ASSERT_EQ(tcgetattr(view, &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag) << round;
+    EXPECT_EQ(after.c_iflag, before.c_iflag) << round;
+    EXPECT_EQ(after.c_oflag, before.c_oflag) << round;
+    EXPECT_EQ(after.c_cflag, before.c_cflag) << round;
+    EXPECT_EQ(cfgetospeed(&after), B9600) << round;
+    EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]) << round;
+  }
+  close(view);
+}
+
 TEST_F(Pty, LineSettingsReachTheDevice) {
   port.Open();
   port.SetBaudRate(brCustom);
