@@ -28,6 +28,8 @@ TStatusWindow::TStatusWindow(QWidget* parent) : QWidget(parent, Qt::Tool) {
 void TStatusWindow::ShowReconnecting(const QString& detail) {
   Label1->setText("Reconnecting...");
   Label2->setText(detail);
+  // The bar belongs to a scan; between tries it would show the last one.
+  ProgressBar1->hide();
   if (!Label2->isVisible()) {
     setFixedSize(211, 86);
     Label2->show();
@@ -36,10 +38,12 @@ void TStatusWindow::ShowReconnecting(const QString& detail) {
 
 void TStatusWindow::EndReconnecting() {
   Label2->hide();
+  ProgressBar1->show();
   setFixedSize(211, 62);
 }
 
 void TStatusWindow::ShowProgress(int done) {
   ProgressBar1->setValue(done);
+  if (ProgressBar1->isHidden()) ProgressBar1->show();
   if (isVisible()) ProgressBar1->repaint();
 }

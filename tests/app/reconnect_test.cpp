@@ -85,6 +85,7 @@ class Reconnect : public AppTest {
       clock.Advance(ms);
       waitedMs += ms;
       if (status.isVisible() && status.Label2->isVisible()) {
+        EXPECT_TRUE(status.ProgressBar1->isHidden()) << "a scan's bar between tries";
         const QString t = status.Label1->text() + " " + status.Label2->text();
         if (statusTexts.empty() || statusTexts.back() != t) statusTexts.push_back(t);
       }
