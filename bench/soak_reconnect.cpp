@@ -75,7 +75,7 @@ const std::vector<std::string> kBus = {
     "1:1:constant:21.5", "--curve", "1:2:constant:30", "--curve", "2:1:constant:-3.25"};
 
 struct TOutage {
-  double PulledAt = 0, BackAt = 0, FirstReadingAt = 0;  // steady ms
+  double PulledAt = 0, DetectedAt = 0, BackAt = 0, FirstReadingAt = 0;  // steady ms
 };
 
 }  // namespace
@@ -134,7 +134,7 @@ int main(int argc, char** argv) {
   pullTimer.setInterval(int(opt.PullEveryS * 1000));
   QObject::connect(&pullTimer, &QTimer::timeout, [&] {
     if (bench::NowMs() + opt.PullForS * 1000 > endAt) return;
-    outages.push_back({bench::NowMs(), 0, 0});
+    outages.push_back({bench::NowMs(), 0, 0, 0});
     outageCpu0 = bench::ProcessCpuMs();
     pulled = true;
     sim.Kill();
@@ -146,6 +146,7 @@ int main(int argc, char** argv) {
 
   auto wait = main->ReconnectWait;
   main->ReconnectWait = [&](int ms) {
+    if (pulled && outages.back().DetectedAt == 0) outages.back().DetectedAt = bench::NowMs();
     const double c0 = bench::ProcessCpuMs(), w0 = bench::NowMs();
     wait(ms);
     waitCpu += bench::ProcessCpuMs() - c0;
@@ -214,10 +215,13 @@ int main(int argc, char** argv) {
     }
     prevMs = ms;
   }
-  std::vector<double> resume;
-  for (const TOutage& o : outages)
+  std::vector<double> resume, detect;
+  for (const TOutage& o : outages) {
     if (o.FirstReadingAt > 0) resume.push_back(o.FirstReadingAt - o.BackAt);
+    if (o.DetectedAt > 0) detect.push_back(o.DetectedAt - o.PulledAt);
+  }
   const bench::TStats rs = bench::Summarize(resume);
+  const bench::TStats ds = bench::Summarize(detect);
   const double ranS = (bench::NowMs() - start) / 1000;
 
   std::printf("soak: %.0f s, line pulled for %.0f s every %.0f s, interval logging at %.1f s\n",
@@ -231,6 +235,7 @@ int main(int argc, char** argv) {
               maxGapMs);
   std::printf("  polls / readings lost outside outages  %lld / %lld\n", (long long)polls,
               (long long)lostReadings);
+  std::printf("  pulled -> loss seen             median %.0f ms, max %.0f ms\n", ds.Median, ds.Max);
   std::printf("  line back -> first new reading  median %.0f ms, max %.0f ms\n", rs.Median, rs.Max);
   std::printf("  CPU while waiting               %.2f %% of one core (%.0f ms in %.0f s)\n",
               waitWall > 0 ? 100.0 * waitCpu / waitWall : 0.0, waitCpu, waitWall / 1000);
