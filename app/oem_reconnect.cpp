@@ -163,6 +163,9 @@ TMain::TTryResult TMain::TryReconnect() {
   schedule_.TryBegins();
   ShowReconnectStatus();
   try {
+    // A close that failed when the line went leaves the old handle; opening
+    // over it would scan the dead line.
+    if (port_->Connected()) port_->Close();
     port_->Open();
   } catch (const std::exception&) {
     schedule_.TryFailed(Clock().TickMs());

@@ -42,24 +42,34 @@ const std::string kValues3 = "   21,50   30,00   -3,25";
 
 // A port whose adapter can be pulled: the open port is then lost, every
 // exchange fails, and opening fails until it is plugged in again.
+// A handle opened before the pull stays dead until it is closed.
 class TPullablePort : public TSimMainPort {
  public:
   bool Pulled = false;
+  bool Dead = false;
   int Opens = 0;
   void Pull() {
     Pulled = true;
+    Dead = IsOpen;
     Bus.PortFails = true;
   }
   void PlugIn() {
     Pulled = false;
-    Bus.PortFails = false;
+    Bus.PortFails = Dead;
   }
   void Open() override {
     if (Pulled) throw std::runtime_error("Unable to open com port");
     ++Opens;
     TSimMainPort::Open();
   }
-  bool LineLost() override { return IsOpen && Pulled; }
+  void Close() override {
+    TSimMainPort::Close();
+    if (!IsOpen) {
+      Dead = false;
+      Bus.PortFails = Pulled;
+    }
+  }
+  bool LineLost() override { return IsOpen && Dead; }
 };
 
 class Reconnect : public AppTest {
@@ -266,6 +276,25 @@ TEST_F(Reconnect, ADifferentBusStopsTheRunAndSaysWhatDiffers) {
   EXPECT_EQ(main->ComLed1->State(), lsOff);
   EXPECT_EQ(main->ComLed1->Kind(), lkGreenLight);
   EXPECT_FALSE(status.isVisible());
+}
+
+TEST_F(Reconnect, AHandleThatDidNotCloseIsClosedBeforeTheNextOpen) {
+  whileWaiting = [&] {
+    if (waitedMs >= 2000) pport->PlugIn();
+  };
+  int turnsAfter = 0;
+  Run([&](int turn) {
+    if (turn == 6) {
+      port->CloseFailures = 1;  // the dead line refuses the first close
+      pport->Pull();
+    }
+    if (turn > 6 && !main->Reconnecting()) ++turnsAfter;
+    return turnsAfter < 3;
+  });
+  EXPECT_TRUE(messages.empty());
+  // Back at the second try, at 3 s, on a fresh handle.
+  EXPECT_EQ(main->Schedule().Tries(), 2);
+  EXPECT_EQ(PanelText(2), QString::fromUtf8("-3,25°C"));
 }
 
 TEST_F(Reconnect, CloseDuringTheWaitEndsTheRunAsADisconnect) {
