@@ -635,6 +635,7 @@ void TMain::BuildPanels() {
 
 void TMain::DoMainLoop() {
   StartWatchingLine();
+  if (OnLoopStart) OnLoopStart();
   while (port_->Connected()) {
     NewValueInPass = false;
     BeforePass();
@@ -648,6 +649,7 @@ void TMain::DoMainLoop() {
       if (valid) {
         const double scale = dev->GetScale();
         const double t = double(raw) / scale;
+        if (OnReading) OnReading(*dev, Clock().Now(), t);
         if (t >= 900.0) {
           if (panel) panel->ShowValue(1e38);
         } else {

@@ -28,6 +28,7 @@ class QAction;
 class QEventLoop;
 class TOEMPort;
 class TOEMData;
+class TDeviceParam;
 class TComPort;
 class TComLed;
 class TDiagramm;
@@ -173,6 +174,11 @@ class TMain : public QWidget {
   // Observer called after each channel's turn in the loop (reading shown, log
   // checked), before pending messages are processed; for tests and timing.
   std::function<void(int channel)> OnChannelDone;
+  // Observers for publishing: the loop starting after a scan, and every valid
+  // reading (temperature t, 900 or more meaning no value) with its device and
+  // local date-time. They must return at once; the loop does not wait.
+  std::function<void()> OnLoopStart;
+  std::function<void(const TDeviceParam& device, double when, double t)> OnReading;
 
   // Handlers.
   void FormCreate();

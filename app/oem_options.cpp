@@ -4,6 +4,8 @@
 
 #include "app/oem_main.h"
 #include "common/QxFormat.h"
+#include "common/QxStationIni.h"
+#include "reconnect/ReconnectSettings.h"
 
 TOptions::TOptions(QWidget* parent) : QWidget(parent, Qt::Tool) {
   setWindowTitle("Options");
@@ -96,6 +98,18 @@ void TOptions::Button1Click() {
   ReconnectAutomatically = CheckBoxReconnect->isChecked();
   if (OnAccepted) OnAccepted();
   hide();
+}
+
+void TOptions::AttachStationSettings(const std::string& path) {
+  TStationIni ini;
+  ini.Load(path);  // a garbage file: the default, and a message on stderr
+  SetReconnectAutomatically(LoadReconnectSettings(ini).Enabled);
+  OnAccepted = [this, path] {
+    std::string error;
+    if (!SaveReconnectSettings(path, {ReconnectAutomatically}, &error))
+      ShowMessageBox(TMsgKind::mkInformation,
+                     "The setting could not be saved: " + QString::fromStdString(error));
+  };
 }
 
 void TOptions::SetReconnectAutomatically(bool on) {

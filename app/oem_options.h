@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <QWidget>
 #include <functional>
+#include <string>
 
 class TOptions : public QWidget {
   Q_OBJECT
@@ -37,6 +38,10 @@ class TOptions : public QWidget {
   QCheckBox* CheckBoxReconnect;  // "Reconnect automatically", below the specified controls
   // Shows a stored setting in the dialog, as if the operator had chosen it.
   void SetReconnectAutomatically(bool on);
+
+  // Reads "Reconnect automatically" from quilex-station.ini at path and
+  // stores it there after every OK.
+  void AttachStationSettings(const std::string& path);
 
   void FormCreate();
   void Button1Click();

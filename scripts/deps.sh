@@ -3,7 +3,8 @@
 # something is missing. Sourced by the other scripts.
 QX_PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libgl1-mesa-dev \
 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev \
-xvfb xauth x11-apps imagemagick poppler-utils fonts-dejavu-core"
+xvfb xauth x11-apps imagemagick poppler-utils fonts-dejavu-core \
+libmosquitto-dev mosquitto mosquitto-clients openssl"
 
 qx_install_deps() {
   local missing=()
