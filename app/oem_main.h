@@ -101,6 +101,10 @@ class TTempPanel : public QGroupBox {
   // A value that is no longer current stays in grey; red again when fresh.
   void ShowStale(bool stale);
   bool Stale() const { return stale_; }
+  // The size the value is meant to have; the label uses less where the
+  // widest reading would not fit the panel at that size.
+  void SetValuePointSize(qreal points);
+  qreal ValuePointSize() const { return valuePoints_; }
   // Called when the popup menu is requested on the panel or its label.
   std::function<void(TTempPanel* panel, const QPoint& globalPos)> OnPopup;
   QLabel* ValueLabel;
@@ -114,6 +118,8 @@ class TTempPanel : public QGroupBox {
 
  private:
   void UpdateOpaque();
+  void FitValueFont();
+  qreal valuePoints_ = 18;
   // The styled box with its background, drawn once per look: every new value
   // repaints the area under the text, and the style's box is slow to draw.
   struct TBoxKey {
@@ -241,6 +247,7 @@ class TMain : public QWidget {
   // Closes the port, retrying a bounded number of times; shows the last error
   // and returns false when it stays open.
   bool ClosePortBounded();
+  void ConnectionEnded();
   void SetClientSize(int width, int height);
   void OpenPopup(TTempPanel* panel, const QPoint& globalPos);
   void SetLed(bool on);

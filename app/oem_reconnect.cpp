@@ -154,8 +154,7 @@ bool TMain::WaitForLine() {
   }
   ConnectButton->setText(port_->Connected() ? "Close" : "Connect");
   PortOpen = port_->Connected();
-  SetLed(false);
-  if (Logging) Button5Click();
+  ConnectionEnded();
   return false;
 }
 
@@ -216,7 +215,7 @@ TMain::TTryResult TMain::TryReconnect() {
   if (StatusWindow) StatusWindow->hide();
   const QPoint at(frameGeometry().left() + 30, frameGeometry().top() + 20);
   ShowMessageBox(TMsgKind::mkError,
-                 "Connection Failed\n\nThe bus that answered after the line came back is not "
+                 "Connection Failed\nThe bus that answered after the line came back is not "
                  "the one measured before:\n" +
                      QString::fromStdString(difference),
                  &at);

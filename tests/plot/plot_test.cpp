@@ -384,11 +384,11 @@ TEST_F(MousePlot, RubberBandZoomAndUndo) {
   QPoint a = At(2, 8), b = At(6, 2);
   int draws = fieldDraws;
   Send(QEvent::MouseButtonPress, a, Qt::LeftButton, Qt::LeftButton, Qt::ShiftModifier);
-  EXPECT_EQ(plot.MouseState(), 1);
+  EXPECT_EQ(plot.MouseState(), TMouseState::ZoomPending);
   Send(QEvent::MouseMove, a + QPoint(2, 3), Qt::NoButton, Qt::LeftButton, Qt::ShiftModifier);
-  EXPECT_EQ(plot.MouseState(), 1);  // within 3 pixels
+  EXPECT_EQ(plot.MouseState(), TMouseState::ZoomPending);  // within 3 pixels
   Send(QEvent::MouseMove, b, Qt::NoButton, Qt::LeftButton, Qt::ShiftModifier);
-  EXPECT_EQ(plot.MouseState(), 2);
+  EXPECT_EQ(plot.MouseState(), TMouseState::Zooming);
   // The band shows over the buffered picture without redrawing the field.
   QImage shown = plot.grab().toImage().convertToFormat(QImage::Format_RGB32);
   int dark = 0;
@@ -396,7 +396,7 @@ TEST_F(MousePlot, RubberBandZoomAndUndo) {
   EXPECT_GT(dark, (b.x() - a.x()) / 4);
   EXPECT_EQ(fieldDraws, draws);
   Send(QEvent::MouseButtonRelease, b, Qt::LeftButton, Qt::NoButton, Qt::ShiftModifier);
-  EXPECT_EQ(plot.MouseState(), 0);
+  EXPECT_EQ(plot.MouseState(), TMouseState::Idle);
   EXPECT_NEAR(plot.BottomAxis().Min(), 2, 0.1);
   EXPECT_NEAR(plot.BottomAxis().Max(), 6, 0.1);
   EXPECT_NEAR(plot.LeftAxis().Min(), 2, 0.15);
@@ -431,16 +431,40 @@ TEST_F(MousePlot, PanFollowsThePointer) {
   Drag(a, a + QPoint(20, 0), Qt::ControlModifier);
   EXPECT_NEAR(plot.BottomAxis().Min(), -20 / ppu, 1e-9);
   EXPECT_DOUBLE_EQ(plot.LeftAxis().Min(), 0);
-  EXPECT_EQ(plot.MouseState(), 0);
+  EXPECT_EQ(plot.MouseState(), TMouseState::Idle);
   // Dragging down moves the vertical range up.
   Drag(a, a + QPoint(0, 10), Qt::ControlModifier);
   EXPECT_GT(plot.LeftAxis().Min(), 0);
 }
 
+TEST_F(MousePlot, OnlyTheLeftButtonDoubleClicks) {
+  int handler = 0, signal = 0;
+  plot.OnDblClick = [&](Tsp_XYPlot* sender) {
+    EXPECT_EQ(sender, &plot);
+    ++handler;
+  };
+  QObject::connect(&plot, &Tsp_XYPlot::DblClick, [&] { ++signal; });
+  const QPoint mid = At(5, 5);
+  for (Qt::MouseButton b : {Qt::RightButton, Qt::MiddleButton}) {
+    Send(QEvent::MouseButtonPress, mid, b, b, Qt::NoModifier);
+    Send(QEvent::MouseButtonRelease, mid, b, Qt::NoButton, Qt::NoModifier);
+    Send(QEvent::MouseButtonDblClick, mid, b, b, Qt::NoModifier);
+    Send(QEvent::MouseButtonRelease, mid, b, Qt::NoButton, Qt::NoModifier);
+  }
+  EXPECT_EQ(handler, 0);
+  EXPECT_EQ(signal, 0);
+  Send(QEvent::MouseButtonPress, mid, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  Send(QEvent::MouseButtonRelease, mid, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  Send(QEvent::MouseButtonDblClick, mid, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  Send(QEvent::MouseButtonRelease, mid, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  EXPECT_EQ(handler, 1);
+  EXPECT_EQ(signal, 1);
+}
+
 TEST_F(MousePlot, ExtraModifierStartsNothing) {
   Send(QEvent::MouseButtonPress, At(2, 8), Qt::LeftButton, Qt::LeftButton,
        Qt::ShiftModifier | Qt::ControlModifier);
-  EXPECT_EQ(plot.MouseState(), 0);
+  EXPECT_EQ(plot.MouseState(), TMouseState::Idle);
   Send(QEvent::MouseMove, At(6, 2), Qt::NoButton, Qt::LeftButton,
        Qt::ShiftModifier | Qt::ControlModifier);
   Send(QEvent::MouseButtonRelease, At(6, 2), Qt::LeftButton, Qt::NoButton,
