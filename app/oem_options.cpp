@@ -43,7 +43,7 @@ TOptions::TOptions(QWidget* parent) : QWidget(parent, Qt::Tool) {
   Button2 = new QPushButton("&Cancel", panel);
   Button2->setGeometry(163, 254, 75, 25);
 
-  // Below everything specified; the window grows instead of moving anything.
+  // Below all the original controls; the window grows instead of moving any.
   const int extraTop = 290;
   CheckBoxReconnect = new QCheckBox("Reconnect automatically", this);
   CheckBoxReconnect->setGeometry(16, extraTop + 2, 246, 20);

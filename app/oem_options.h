@@ -21,7 +21,7 @@ class TOptions : public QWidget {
   double LogInterval = 10.0;  // seconds
   bool AppendLogFile = false;
   double DiagramBufferHours = 12.0;
-  // Kept in quilex-station.ini, not with the specified options: OnAccepted
+  // Kept in quilex-station.ini, unlike the options above: OnAccepted
   // stores it after every OK that took all fields over.
   bool ReconnectAutomatically = false;
   std::function<void()> OnAccepted;
@@ -35,7 +35,7 @@ class TOptions : public QWidget {
   QLineEdit* Edit2;              // buffer, hours
   QPushButton* Button1;          // "&OK"
   QPushButton* Button2;          // "&Cancel"
-  QCheckBox* CheckBoxReconnect;  // "Reconnect automatically", below the specified controls
+  QCheckBox* CheckBoxReconnect;  // "Reconnect automatically", below the original controls
   // Shows a stored setting in the dialog, as if the operator had chosen it.
   void SetReconnectAutomatically(bool on);
 

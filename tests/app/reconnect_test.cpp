@@ -425,7 +425,7 @@ TEST_F(Reconnect, OptionOffKeepsTodaysFailureAndFrames) {
   EXPECT_EQ(pport->Opens, 1);
   EXPECT_EQ(waitedMs, 0);
   EXPECT_EQ(main->ConnectButton->text(), "Connect");
-  // No identity queries: the frames are those of the specified program.
+  // No identity queries: the frames are those the program always sent.
   EXPECT_EQ(CountFrames("?41"), 0);
 }
 
@@ -435,9 +435,9 @@ TEST_F(Reconnect, IdentityAskedOnlyWithTheOptionOn) {
   EXPECT_EQ(CountFrames("A02 ?41\r"), 1);
 }
 
-TEST(ReconnectOptions, CheckBoxBelowTheSpecifiedControlsTakenOverWithOK) {
+TEST(ReconnectOptions, CheckBoxBelowTheOriginalControlsTakenOverWithOK) {
   TOptions o;
-  // The specified controls keep their places; the window grew below them.
+  // The original controls keep their places; the window grew below them.
   EXPECT_EQ(o.Button1->geometry(), QRect(40, 254, 75, 25));
   EXPECT_EQ(o.Button2->geometry(), QRect(163, 254, 75, 25));
   EXPECT_GE(o.CheckBoxReconnect->geometry().top(), 290);

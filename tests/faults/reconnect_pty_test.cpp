@@ -147,8 +147,8 @@ TEST_F(ReconnectPty, SimulatorKilledAndBackWhileLoggingEveryValue) {
   EXPECT_EQ(lines[after].substr(24), "   21,50  N/A    N/A  ");
   EXPECT_EQ(lines[after + 1].substr(24), "   21,50   30,00  N/A  ");
   EXPECT_EQ(lines[after + 2].substr(24), kValues);
-  // The first line of the run may show a channel not read yet as 0, as
-  // specified; after the outage none does.
+  // The first line of the run may show a channel not read yet as 0, as it
+  // always did; after the outage none does.
   for (size_t i = after; i < lines.size(); ++i)
     EXPECT_EQ(lines[i].substr(24).find("    0,00"), std::string::npos) << lines[i];
 }
