@@ -20,6 +20,7 @@
 #include <stdexcept>
 
 #include "app/LogFlusher.h"
+#include "app/Reading.h"
 #include "app/oem_comment.h"
 #include "app/oem_options.h"
 #include "common/ChannelColors.h"
@@ -692,8 +693,8 @@ void TMain::DoMainLoop() {
         const double scale = dev->GetScale();
         const double t = double(raw) / scale;
         if (OnReading) OnReading(*dev, Clock().Now(), t);
-        if (t >= 900.0) {
-          if (panel) panel->ShowValue(1e38);
+        if (t >= NoValueThreshold) {
+          if (panel) panel->ShowValue(PlaceholderValue);
         } else {
           // The diagram has one line per colour; further channels are not plotted.
           if (Diagramm && i < MaxChannels) Diagramm->AddPoint(i, Clock().Now(), t);
@@ -756,7 +757,7 @@ std::string TMain::FormatLogLine(double now) {
     TDeviceParam* dev = OEMData->ChannelDevice(i);
     if (!dev) break;
     const double t = double(dev->LastValue()) / dev->GetScale();
-    if (t >= 900.0)
+    if (t >= NoValueThreshold)
       line += "  N/A  ";
     else
       line += " " + FormatFixedWidth(t, 7, 2, fs);
