@@ -191,6 +191,14 @@ TTempPanel::TTempPanel(QWidget* owner, uint32_t captionColor, const QString& cap
   UpdateOpaque();
 }
 
+void TTempPanel::ShowStale(bool stale) {
+  if (stale == stale_) return;
+  stale_ = stale;
+  QPalette lp = ValueLabel->palette();
+  lp.setColor(QPalette::WindowText, stale ? QColor(0x80, 0x80, 0x80) : QColor(Qt::red));
+  ValueLabel->setPalette(lp);
+}
+
 void TTempPanel::SetValuePointSize(qreal points) {
   valuePoints_ = points;
   FitValueFont();
@@ -380,6 +388,8 @@ TMain::TMain(QWidget* parent, std::unique_ptr<TMainPort> port)
   onAction(SelectCalibration1, &TMain::SelectCalibration1Click);
   onAction(SetAveraging1, &TMain::SetAveraging1Click);
 
+  ReconnectWait = [this](int ms) { DefaultReconnectWait(ms); };
+
   SaveDialogPrompt = [this](QString& fileName) {
     QFileDialog dlg(this);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
@@ -481,6 +491,11 @@ bool TMain::ClosePortBounded() {
 }
 
 void TMain::ConnectButtonClick() {
+  // While a lost line is awaited the button reads "Close" with the port shut.
+  if (reconnecting_) {
+    EndReconnect();
+    return;
+  }
   if (port_->Connected()) {
     // Queued bytes are dropped either way; a failing purge must not keep the
     // port from closing.
@@ -561,11 +576,12 @@ void TMain::ComPort1AfterOpen() {
 }
 
 void TMain::ComPort1AfterClose() {
-  ConnectButton->setText("Connect");
+  ConnectButton->setText(reconnecting_ ? "Close" : "Connect");
   PortOpen = false;
 }
 
 void TMain::FormClose() {
+  EndReconnect();
   Logging = false;
   FinishLogFlush();
   ClosePortBounded();
@@ -606,6 +622,8 @@ void TMain::Button6Click() {
 }
 
 void TMain::OpenPopup(TTempPanel* panel, const QPoint& globalPos) {
+  // No device commands while the bus is away or being scanned again.
+  if (reconnecting_) return;
   PopupComponent = panel;
   PopupMenu1->exec(globalPos);
 }
@@ -659,15 +677,18 @@ void TMain::BuildPanels() {
 }
 
 void TMain::DoMainLoop() {
+  StartWatchingLine();
   if (OnLoopStart) OnLoopStart();
   while (port_->Connected()) {
     NewValueInPass = false;
+    BeforePass();
     for (int i = 0; i < OEMData->ChannelTotal; ++i) {
       TDeviceParam* dev = OEMData->ChannelDevice(i);
       if (!dev) break;
       int32_t raw = 0;
       const bool valid = dev->ReadSample(raw);
       TTempPanel* panel = size_t(i) < Panels.size() ? Panels[size_t(i)] : nullptr;
+      ChannelPolled(i, valid, panel);
       if (valid) {
         const double scale = dev->GetScale();
         const double t = double(raw) / scale;
@@ -696,8 +717,18 @@ void TMain::DoMainLoop() {
       QCoreApplication::processEvents(QEventLoop::AllEvents);
       if (!port_->Connected()) return;
       // Polling a line that is gone would spin here for ever without a
-      // reading; the connect handler reports it and closes the port.
-      if (port_->LineLost()) throw std::runtime_error("The serial line was lost");
+      // reading; the connect handler reports it and closes the port, unless
+      // the line is to be tried again.
+      if (port_->LineLost()) {
+        if (!ReconnectOn() || !identityKnown_) throw std::runtime_error("The serial line was lost");
+        lineWatch_.PortFailed();
+        break;
+      }
+    }
+    lineWatch_.PassDone();
+    if (ReconnectOn() && identityKnown_ && lineWatch_.Lost()) {
+      if (!WaitForLine()) return;
+      continue;
     }
     // With no channel to poll there is nothing that would pause the loop.
     if (OEMData->ChannelTotal <= 0) return;
@@ -714,7 +745,15 @@ std::string TMain::FormatLogLine(double now) {
   std::snprintf(ms, sizeof ms, "%03d", parts.MSec);
   std::string line = FormatDateTime(fs.ShortDateFormat, now, fs) + " " +
                      FormatDateTime(fs.LongTimeFormat, now, fs) + fs.DecimalSeparator + ms + " ";
-  for (int i = 0; i < OEMData->ChannelTotal; ++i) {
+  // While the line is away the bus object may be half rescanned; the run's
+  // channels are all not available then.
+  const int channels = reconnecting_ ? freshness_.Channels() : OEMData->ChannelTotal;
+  for (int i = 0; i < channels; ++i) {
+    // A value the device has not confirmed for a while is not a reading.
+    if (reconnecting_ || Stale(i, now)) {
+      line += "  N/A  ";
+      continue;
+    }
     TDeviceParam* dev = OEMData->ChannelDevice(i);
     if (!dev) break;
     const double t = double(dev->LastValue()) / dev->GetScale();

@@ -16,7 +16,7 @@ namespace {
 void Usage() {
   std::cout
       << "usage: quilex-bench [--quick] [--only NAME]... [--sets ABC] [--images DIR] [--sim PATH]\n"
-         "  sections: diagram, trim, loop, log, memory, publish\n"
+         "  sections: diagram, trim, loop, log, memory, publish, viewer\n"
          "  --quick   fewer samples (for a smoke run; figures are rougher)\n"
          "  --sets    which diagram data sets to run (letters A, B, C)\n"
          "  --images  write the compared diagram pictures as PNG files there\n"
@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
   if (opt.Wants("loop")) bench::RunLoop(opt, targets);
   if (opt.Wants("log")) bench::RunLogLine(opt, targets);
   if (opt.Wants("memory")) bench::RunMemory(opt, targets);
+  if (opt.Wants("viewer")) bench::RunViewer(opt, targets);
   if (opt.Wants("publish")) bench::RunPublish(opt, targets);
 
   std::cout << "\nTargets\n";
