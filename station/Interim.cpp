@@ -50,9 +50,3 @@ bool InterimAppendWhole(const std::string& path, const std::string& data) {
   }
   return ::close(fd) == 0;
 }
-
-int InterimReconnectDelayMs(int attempt) {
-  if (attempt <= 1) return 1000;
-  if (attempt >= 6) return 30000;
-  return 1000 << (attempt - 1);
-}

@@ -1,7 +1,7 @@
 #pragma once
-// Stand-ins for pieces the desktop program is getting in widget-free form
-// (log line, whole-line append, the reconnect schedule). Each goes as soon as the shared one is
-// there.
+// Stand-ins for the desktop program's log writer until it has a widget-free
+// form: the log line and its whole-line append. They go as soon as the
+// shared writer is there.
 #include <string>
 #include <vector>
 
@@ -10,7 +10,3 @@
 std::string InterimFormatLogLine(double now, const std::vector<double>& temperatures);
 // Appends all of data to path or nothing.
 bool InterimAppendWhole(const std::string& path, const std::string& data);
-
-// Pause before reconnect attempt `attempt` (1, 2, ...): 1 s, doubling, then
-// every 30 s.
-int InterimReconnectDelayMs(int attempt);

@@ -16,6 +16,10 @@
 #include "common/QxClock.h"
 #include "protocol/OEMLib.h"
 #include "publish/Publisher.h"
+#include "reconnect/BusIdentity.h"
+#include "reconnect/ChannelFreshness.h"
+#include "reconnect/LineWatch.h"
+#include "reconnect/ReconnectSchedule.h"
 #include "serial/CPort.h"
 #include "station/Interim.h"
 #include "station/StationSignals.h"
@@ -28,12 +32,6 @@ struct TStopScan {};
 
 // A channel's temperature in the log when it has none to show.
 constexpr double kNoValue = NoValueThreshold;
-// Polls in a row without a valid reading after which "Log every value"
-// writes a channel as not available.
-constexpr int kStaleEveryValuePolls = 3;
-// Passes in a row in which no channel answered at all: the adapter is there,
-// the bus is not.
-constexpr int kLostPasses = 3;
 
 double SecondsBetween(double from, double to) {
   return (to - from) * 24 * 3600;
@@ -47,31 +45,18 @@ std::string Fixed2(double v) {
 
 }  // namespace
 
-struct TStation::TChannelState {
-  double LastValid = 0;  // date-time of the last valid reading, or of connecting
-  int FailedPolls = 0;   // polls in a row without a valid reading
-};
-
 std::string DescribeBusChange(const std::vector<TStationDevice>& before,
                               const std::vector<TStationDevice>& after) {
-  auto name = [](const TStationDevice& d) {
-    return "address " + std::to_string(d.Address) + " (" + d.Name + ", serial " + d.Serial + ", " +
-           std::to_string(d.Channels) + " channels)";
+  auto identity = [](const std::vector<TStationDevice>& list) {
+    TBusIdentity out;
+    for (const auto& d : list) out.push_back({d.Address, d.Name, d.Serial, d.Channels});
+    return out;
   };
-  std::string out;
-  auto add = [&](const std::string& s) { out += (out.empty() ? "" : "; ") + s; };
-  size_t i = 0, j = 0;
-  while (i < before.size() || j < after.size()) {
-    if (j >= after.size() || (i < before.size() && before[i].Address < after[j].Address)) {
-      add(name(before[i++]) + " is gone");
-    } else if (i >= before.size() || after[j].Address < before[i].Address) {
-      add(name(after[j++]) + " is new");
-    } else {
-      if (!(before[i] == after[j])) add(name(before[i]) + " is now " + name(after[j]));
-      ++i, ++j;
-    }
-  }
-  return out;
+  // One line for the journal.
+  std::string text = DescribeBusDifference(identity(before), identity(after));
+  for (char& c : text)
+    if (c == '\n') c = ' ';
+  return text;
 }
 
 TStation::TStation(const TStationSettings& s, const std::string& quilexIni, std::ostream& events,
@@ -102,6 +87,7 @@ TStation::TStation(const TStationSettings& s, const std::string& quilexIni, std:
   bus_ = std::make_unique<TOEMData>();
   bus_->AttachPort(port_.get());
   flusher_ = std::make_unique<TLogFlusher>();
+  freshness_ = std::make_unique<TChannelFreshness>();
 }
 
 namespace {
@@ -213,10 +199,7 @@ bool TStation::Connect(std::string& why) {
 }
 
 bool TStation::ChannelStale(size_t i, double now) const {
-  const TChannelState& c = channels_[i];
-  if (c.FailedPolls == 0) return false;
-  if (settings_.EveryValue) return c.FailedPolls >= kStaleEveryValuePolls;
-  return SecondsBetween(c.LastValid, now) > settings_.Interval;
+  return freshness_->Stale(int(i), now, settings_.EveryValue, settings_.Interval);
 }
 
 void TStation::WriteLogLine(double now, bool outage) {
@@ -269,10 +252,10 @@ void TStation::ReopenLogIfAsked() {
 }
 
 bool TStation::PollUntilLostOrStop(std::string& why) {
-  int silentPasses = 0;
+  TLineWatch watch;
+  watch.Reset();
   while (port_->Connected()) {
     bool newValueInPass = false;
-    bool anyAnswer = false;
     for (int i = 0; i < bus_->ChannelTotal; ++i) {
       TDeviceParam* dev = bus_->ChannelDevice(i);
       if (!dev) break;
@@ -280,17 +263,13 @@ bool TStation::PollUntilLostOrStop(std::string& why) {
       const bool valid = dev->ReadSample(raw);
       ++polls_;
       const double now = Clock().Now();
-      TChannelState& c = channels_[size_t(i)];
-      if (valid || raw != TDeviceParam::ErrorReading) anyAnswer = true;
+      freshness_->Polled(i, valid, now);
+      watch.ChannelPolled(valid);
       if (valid) {
         ++validReadings_;
-        c.LastValid = now;
-        c.FailedPolls = 0;
         const double t = double(raw) / dev->GetScale();
         if (publisher_) publisher_->Reading(dev->Address, dev->SubChannel, now, t);
         if (t < NoValueThreshold) newValueInPass = true;
-      } else {
-        ++c.FailedPolls;
       }
       ReopenLogIfAsked();
       CheckLog(now, newValueInPass, false);
@@ -311,9 +290,9 @@ bool TStation::PollUntilLostOrStop(std::string& why) {
       why = "no channel to poll";
       return false;
     }
-    silentPasses = anyAnswer ? 0 : silentPasses + 1;
-    if (silentPasses >= kLostPasses) {
-      why = "no device answered for " + std::to_string(kLostPasses) + " passes";
+    watch.PassDone();
+    if (watch.Lost()) {
+      why = "no valid reading for " + std::to_string(TLineWatch::kFailedPassesForLoss) + " passes";
       return false;
     }
   }
@@ -366,17 +345,10 @@ int TStation::Run() {
     if (StopRequested()) break;
     if (Connect(why)) {
       std::vector<TStationDevice> found = Identify();
-      if (measured && DescribeBusChange(devices_, found).empty()) {
-        // The same bus: its readings go on from those taken before the
-        // outage; the staleness rule decides what the log shows of them.
-        for (size_t d = 0; d < bus_->Devices.size() && d < savedValues_.size(); ++d)
-          if (savedValues_[d].size() == bus_->Devices[d]->LastValues.size())
-            bus_->Devices[d]->LastValues = savedValues_[d];
-      }
       if (!measured) {
         devices_ = found;
         channelTotal_ = bus_->ChannelTotal;
-        channels_.assign(size_t(channelTotal_), TChannelState{Clock().Now(), 0});
+        freshness_->Reset(channelTotal_, Clock().Now());
         lastLogTime_ = Clock().Now();
         Event("connected to " + port_->Port());
       } else {
@@ -407,8 +379,9 @@ int TStation::Run() {
       attempt = 0;
       if (PollUntilLostOrStop(why)) break;
       Event("line lost: " + why);
-      savedValues_.clear();
-      for (auto& dev : bus_->Devices) savedValues_.push_back(dev->LastValues);
+      // Nothing is read until the line is back: every channel is written as
+      // not available until its next valid reading.
+      freshness_->LineLost();
       lostAtMs = Clock().TickMs();
       ClosePort();
     } else if (why == "stopped") {
@@ -417,7 +390,7 @@ int TStation::Run() {
       Event("connect failed: " + why);
     }
     ++attempt;
-    const int delay = InterimReconnectDelayMs(attempt);
+    const int delay = int(TReconnectSchedule::DelayBeforeTryMs(attempt));
     Event("reconnect try " + std::to_string(attempt) + " in " + std::to_string(delay / 1000) +
           " s" + (attempt > 1 ? " (" + why + ")" : ""));
     WaitOutage(Clock().TickMs() + delay);

@@ -15,6 +15,7 @@
 class TComPort;
 class TLogFlusher;
 class TPublisher;
+class TChannelFreshness;
 class TOEMData;
 
 // One device of the last scan, as events, the --once table and the broker
@@ -29,7 +30,8 @@ struct TStationDevice {
 };
 
 // Why a bus answering after a reconnect is not the one measured before, in
-// words; empty when it is the same (address, name, serial number, channels).
+// words on one line; empty when it is the same (address, name, serial
+// number, channels).
 std::string DescribeBusChange(const std::vector<TStationDevice>& before,
                               const std::vector<TStationDevice>& after);
 
@@ -58,7 +60,6 @@ class TStation {
   uint64_t LogLines() const { return logLines_; }
 
  private:
-  struct TChannelState;
   // Opens the port and scans; false with the reason when no bus answers.
   bool Connect(std::string& why);
   void ClosePort();
@@ -80,8 +81,7 @@ class TStation {
   std::unique_ptr<TComPort> port_;
   std::unique_ptr<TOEMData> bus_;
   std::vector<TStationDevice> devices_;
-  std::vector<TChannelState> channels_;
-  std::vector<std::vector<int32_t>> savedValues_;  // per device, across an outage
+  std::unique_ptr<TChannelFreshness> freshness_;
   std::unique_ptr<TLogFlusher> flusher_;
   std::unique_ptr<TPublisher> publisher_;
   TPublishSettings publish_;
