@@ -102,7 +102,8 @@ TEST_F(ReconnectPty, SimulatorKilledAndBackWhileIntervalLogging) {
     if (i > 0) {
       const int64_t gap = LineMs(lines[i]) - LineMs(lines[i - 1]);
       EXPECT_GT(gap, 1000);
-      EXPECT_LT(gap, 1600);  // on time during the outage too
+      // On time during the outage too; a line missed would leave two intervals.
+      EXPECT_LT(gap, 1900);
     }
     if (cells == kNA) {
       ++na;
