@@ -20,6 +20,7 @@
 #include <stdexcept>
 
 #include "app/LogFlusher.h"
+#include "app/LogWriter.h"
 #include "app/Reading.h"
 #include "app/oem_comment.h"
 #include "app/oem_options.h"
@@ -94,39 +95,6 @@ QByteArray FilePath(const QString& name) {
 bool FileExists(const QString& name) {
   struct stat st;
   return !name.isEmpty() && ::stat(FilePath(name).constData(), &st) == 0;
-}
-
-// Appends the whole of data to path or nothing: a failed or short write is
-// undone by truncating back to the size the file had before. The disk flush
-// follows on the log flusher's thread.
-bool AppendWhole(const QByteArray& path, const std::string& data) {
-  const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  struct stat st;
-  if (::fstat(fd, &st) != 0) {
-    ::close(fd);
-    return false;
-  }
-  const off_t oldSize = st.st_size;
-  size_t done = 0;
-  bool ok = true;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += size_t(n);
-  }
-  if (!ok) {
-    if (done > 0 && ::ftruncate(fd, oldSize) != 0) {
-      // Nothing more can be done; the caller reports the file.
-    }
-    ::close(fd);
-    return false;
-  }
-  return ::close(fd) == 0;
 }
 
 // The serial port component behind the main window in the shipped program.
@@ -739,31 +707,22 @@ void TMain::DoMainLoop() {
 // Logging
 
 std::string TMain::FormatLogLine(double now) {
-  const TFormatSettings& fs = FormatSettings();
-  const TDateTimeParts parts = DecodeDateTime(now);
-  char ms[8];
-  std::snprintf(ms, sizeof ms, "%03d", parts.MSec);
-  std::string line = FormatDateTime(fs.ShortDateFormat, now, fs) + " " +
-                     FormatDateTime(fs.LongTimeFormat, now, fs) + fs.DecimalSeparator + ms + " ";
   // While the line is away the bus object may be half rescanned; the run's
   // channels are all not available then.
   const int channels = reconnecting_ ? freshness_.Channels() : OEMData->ChannelTotal;
+  std::vector<double> temperatures;
+  temperatures.reserve(size_t(std::max(channels, 0)));
   for (int i = 0; i < channels; ++i) {
     // A value the device has not confirmed for a while is not a reading.
     if (reconnecting_ || Stale(i, now)) {
-      line += "  N/A  ";
+      temperatures.push_back(std::nan(""));
       continue;
     }
     TDeviceParam* dev = OEMData->ChannelDevice(i);
     if (!dev) break;
-    const double t = double(dev->LastValue()) / dev->GetScale();
-    if (t >= NoValueThreshold)
-      line += "  N/A  ";
-    else
-      line += " " + FormatFixedWidth(t, 7, 2, fs);
+    temperatures.push_back(double(dev->LastValue()) / dev->GetScale());
   }
-  line += "\r\n";
-  return line;
+  return ::FormatLogLine(now, temperatures);
 }
 
 bool TMain::WriteLogLine() {
@@ -773,7 +732,7 @@ bool TMain::WriteLogLine() {
   const std::string line = FormatLogLine(Clock().Now());
   const QByteArray path = FilePath(LogFileName);
   int err = 0;
-  if (!logFlusher_->TakeFailure(err) && AppendWhole(path, line)) {
+  if (!logFlusher_->TakeFailure(err) && AppendWhole(path.toStdString(), line)) {
     logFlusher_->Request(path.toStdString());
     return true;
   }

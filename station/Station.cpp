@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "app/LogFlusher.h"
+#include "app/LogWriter.h"
 #include "app/Reading.h"
 #include "common/QxClock.h"
 #include "protocol/OEMLib.h"
@@ -21,7 +22,6 @@
 #include "reconnect/LineWatch.h"
 #include "reconnect/ReconnectSchedule.h"
 #include "serial/CPort.h"
-#include "station/Interim.h"
 #include "station/StationSignals.h"
 
 namespace {
@@ -212,10 +212,10 @@ void TStation::WriteLogLine(double now, bool outage) {
         temps[size_t(i)] = double(dev->LastValue()) / dev->GetScale();
     }
   }
-  const std::string line = InterimFormatLogLine(now, temps);
+  const std::string line = FormatLogLine(now, temps);
   int err = 0;
   // A failed disk flush of an earlier line fails this one: lines are lost.
-  if (!flusher_->TakeFailure(err) && InterimAppendWhole(settings_.LogFile, line)) {
+  if (!flusher_->TakeFailure(err) && AppendWhole(settings_.LogFile, line)) {
     flusher_->Request(settings_.LogFile);
     ++logLines_;
     if (logFailing_) Event("log file " + settings_.LogFile + " written again");

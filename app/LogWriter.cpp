@@ -1,17 +1,18 @@
-#include "station/Interim.h"
+#include "app/LogWriter.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 
 #include "app/Reading.h"
 #include "common/QxDateTime.h"
 #include "common/QxFormat.h"
 
-std::string InterimFormatLogLine(double now, const std::vector<double>& temperatures) {
+std::string FormatLogLine(double now, const std::vector<double>& temperatures) {
   const TFormatSettings& fs = FormatSettings();
   const TDateTimeParts parts = DecodeDateTime(now);
   char ms[8];
@@ -19,7 +20,7 @@ std::string InterimFormatLogLine(double now, const std::vector<double>& temperat
   std::string line = FormatDateTime(fs.ShortDateFormat, now, fs) + " " +
                      FormatDateTime(fs.LongTimeFormat, now, fs) + fs.DecimalSeparator + ms + " ";
   for (double t : temperatures) {
-    if (t >= NoValueThreshold)
+    if (std::isnan(t) || t >= NoValueThreshold)
       line += "  N/A  ";
     else
       line += " " + FormatFixedWidth(t, 7, 2, fs);
@@ -28,7 +29,7 @@ std::string InterimFormatLogLine(double now, const std::vector<double>& temperat
   return line;
 }
 
-bool InterimAppendWhole(const std::string& path, const std::string& data) {
+bool AppendWhole(const std::string& path, const std::string& data) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   struct stat st;
@@ -36,12 +37,14 @@ bool InterimAppendWhole(const std::string& path, const std::string& data) {
     ::close(fd);
     return false;
   }
+  const off_t oldSize = st.st_size;
   size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      if (done > 0 && ::ftruncate(fd, st.st_size) != 0) {
+      if (done > 0 && ::ftruncate(fd, oldSize) != 0) {
+        // Nothing more can be done; the caller reports the file.
       }
       ::close(fd);
       return false;
