@@ -22,9 +22,17 @@
 #include "common/QxDateTime.h"
 #include "diagram/oem_diagramm.h"
 #include "diagram/plot/sgr_def.h"
+#include "diagram/plot/sgr_thread.h"
 #include "protocol/OEMLib.h"
 #include "serial/CPort.h"
 #include "sim/SimBus.h"
+
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#else
+#define CALLGRIND_ZERO_STATS
+#define CALLGRIND_DUMP_STATS_AT(name)
+#endif
 
 extern char** environ;
 
@@ -313,9 +321,9 @@ struct TPassSet {
 
 // The loop over quilex-sim on a pseudo-terminal in real time, with
 // `channels` channels: for `measureMs` the passes alternate between the
-// diagram's lines drawn with and without the second drawing thread, so both
-// meet the same machine load; then, when quietMs > 0, the simulator stops
-// answering and the quiet bus is watched for that long.
+// program as it is, every drawing shared with the second drawing thread, and
+// every drawing on one thread, so all three meet the same machine load; then, when quietMs > 0, the
+// simulator stops answering and the quiet bus is watched for that long.
 void LoopPty(const TOptionsBench& opt, TTable& t, std::vector<TTarget>& targets, int channels,
              double measureMs, double quietMs) {
   const std::string exe = SimPath(opt);
@@ -344,39 +352,56 @@ void LoopPty(const TOptionsBench& opt, TTable& t, std::vector<TTarget>& targets,
   prog.Main->ComPort1->SetPort(link);
   // Pass i is measured from the end of pass i-1; its pauses are the sleeps
   // counted between the same two moments, its kind the one set then.
-  enum TPhase { phTwo, phOne, phQuiet };
+  // The program as it is; every drawing handed to the second thread; the
+  // lines drawn on one thread.
+  enum TPhase { phShipped, phHelper, phOne, phQuiet };
+  Tsp_DrawHelper* helper = Tsp_DrawHelper::Get();
+  auto apply = [&](TPhase k) {
+    plot.SetTwoThreadDrawing(k != phOne);
+    if (helper) helper->SetEveryRun(k == phHelper);
+  };
   std::vector<TPhase> kinds;
   std::vector<double> slept;
   double slept0 = 0, begin = 0, quietFrom = 0;
-  TPhase next = phTwo;
-  plot.SetTwoThreadDrawing(true);
+  TPhase next = phShipped;
+  apply(next);
   const int minPasses = opt.Quick ? 2 : 6;
   const std::vector<double> passes = prog.Run([&](int measured) {
     slept.push_back(real.SleptMs() - slept0);
     slept0 = real.SleptMs();
     if (measured > 0) kinds.push_back(next);
     const double now = NowMs();
-    if (measured == 0) begin = now;
-    if (next == phQuiet) return now - quietFrom >= quietMs;
-    if (now - begin >= measureMs && measured >= minPasses && measured % 2 == 0) {
+    // Under callgrind the measured passes and the quiet ones are profiled
+    // apart from the set-up (no effect otherwise).
+    if (measured == 0) {
+      begin = now;
+      CALLGRIND_ZERO_STATS;
+    }
+    if (next == phQuiet) {
+      if (now - quietFrom < quietMs) return false;
+      CALLGRIND_DUMP_STATS_AT("quiet bus");
+      return true;
+    }
+    if (now - begin >= measureMs && measured >= minPasses && measured % 3 == 0) {
+      CALLGRIND_DUMP_STATS_AT("measuring");
       if (quietMs <= 0) return true;
       // A pass ends with its last reply read, so the passes from here on
       // are quiet from their first poll.
-      plot.SetTwoThreadDrawing(true);
+      apply(phShipped);
       sim.Pause();
       next = phQuiet;
       quietFrom = now;
       return false;
     }
-    next = next == phTwo ? phOne : phTwo;
-    plot.SetTwoThreadDrawing(next == phTwo);
+    next = next == phShipped ? phHelper : next == phHelper ? phOne : phShipped;
+    apply(next);
     return false;
   });
   prog.Main.reset();
   SetClock(nullptr);
-  plot.SetTwoThreadDrawing(true);
+  apply(phShipped);
 
-  TPassSet sets[3];
+  TPassSet sets[4];
   for (size_t i = 0; i < passes.size() && i < kinds.size() && i + 1 < slept.size(); ++i)
     sets[kinds[i]].Add(passes[i], slept[i + 1], prog.Cpu[i], prog.AllCpu[i], channels);
   auto row = [&](const std::string& label, const TPassSet& s) {
@@ -386,9 +411,10 @@ void LoopPty(const TOptionsBench& opt, TTable& t, std::vector<TTarget>& targets,
            Fmt(s.CorePercent(), 2)});
   };
   const std::string name = "quilex-sim, pty, " + std::to_string(channels) + " ch";
-  row(name + ", 2 draw threads", sets[phTwo]);
-  row("  the same, 1 draw thread", sets[phOne]);
-  const TPassSet& two = sets[phTwo];
+  row(name, sets[phShipped]);
+  if (helper) row("  every drawing on 2 threads", sets[phHelper]);
+  row("  every drawing on 1 thread", sets[phOne]);
+  const TPassSet& two = sets[phShipped];
   const double own = Summarize(two.Own).Median, all = Summarize(two.All).Median;
   const double cpuLimit = channels <= 8 ? 0.5 : 1.0;
   targets.push_back(
@@ -425,8 +451,9 @@ void RunLoop(const TOptionsBench& opt, std::vector<TTarget>& targets) {
          "per reading;\n% core: that of all threads over the passes' wall time.\n"
          "The run with pauses really waited is the virtual-time run whose pauses also pass on "
          "the\nreal clock: the loop then starts each reading after an idle spell, as over a "
-         "real port.\nOver the pty, passes with the lines drawn on two threads and on one "
-         "alternate; the quiet bus\nis the 32-channel run after its simulator stopped "
+         "real port.\nOver the pty, passes of the program as it is, with every drawing on two "
+         "threads, and on one\nalternate; the quiet bus is the 32-channel run after its simulator "
+         "stopped "
          "answering.\n\n";
   TTable t({{"run", 36},
             {"ms/channel", 11},
