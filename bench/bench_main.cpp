@@ -32,12 +32,15 @@ std::string ProcessorModel() {
 void Usage() {
   std::cout
       << "usage: quilex-bench [--quick] [--only NAME]... [--sets ABC] [--images DIR] [--sim PATH]\n"
+         "                    [--draw shipped|every|one]\n"
          "  sections: diagram, trim, loop, pty, idle, log, memory (pty and idle are parts of "
          "loop)\n"
          "  --quick   fewer samples (for a smoke run; figures are rougher)\n"
          "  --sets    which diagram data sets to run (letters A, B, C)\n"
          "  --images  write the compared diagram pictures as PNG files there\n"
-         "  --sim     the quilex-sim program (default: next to this program)\n";
+         "  --sim     the quilex-sim program (default: next to this program)\n"
+         "  --draw    over the pty, only passes with the program's drawing as it is, with\n"
+         "            every drawing on two threads, or on one (for profiling; no targets)\n";
 }
 
 }  // namespace
@@ -61,6 +64,10 @@ int main(int argc, char** argv) {
       opt.Sets = argv[++i];
     } else if (a == "--images" && i + 1 < argc) {
       opt.Images = argv[++i];
+    } else if (a == "--draw" && i + 1 < argc &&
+               (std::strcmp(argv[i + 1], "shipped") == 0 ||
+                std::strcmp(argv[i + 1], "every") == 0 || std::strcmp(argv[i + 1], "one") == 0)) {
+      opt.Draw = argv[++i];
     } else if (a == "--sim" && i + 1 < argc) {
       opt.Sim = argv[++i];
     } else {
