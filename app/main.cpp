@@ -12,7 +12,10 @@
 #include "app/oem_main.h"
 #include "app/oem_options.h"
 #include "common/QxFormat.h"
+#include "common/QxStationIni.h"
 #include "diagram/oem_diagramm.h"
+#include "protocol/OEMLib.h"
+#include "publish/ui/PublishGlue.h"
 #include "serial/CPort.h"
 #include "serial/CPortSetup.h"
 
@@ -70,11 +73,21 @@ int main(int argc, char** argv) {
     return true;
   };
 
+  // Publishing to a broker, set up in quilex-station.ini beside quilex.ini;
+  // off unless enabled there.
+  auto* publishing = new TPublishing(StationIniPath());
+  publishing->AttachTo(Options);
+  Main->OnLoopStart = [publishing] { publishing->DevicesScanned(*OEMData); };
+  Main->OnReading = [publishing](const TDeviceParam& dev, double when, double t) {
+    publishing->Reading(dev.Address, dev.SubChannel, when, t);
+  };
+
   Main->show();
   const int rc = app.exec();
 
   // The port and the bus object go with the main window; the other windows
   // hold no resources beyond memory.
   delete Main;
+  delete publishing;  // "offline" to the broker
   return rc;
 }

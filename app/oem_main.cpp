@@ -179,9 +179,6 @@ TTempPanel::TTempPanel(QWidget* owner, uint32_t captionColor, const QString& cap
 
   ValueLabel = new QLabel(this);
   ValueLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  QFont f = ValueLabel->font();
-  f.setPointSize(18);
-  ValueLabel->setFont(f);
   QPalette lp = ValueLabel->palette();
   lp.setColor(QPalette::WindowText, Qt::red);
   ValueLabel->setPalette(lp);
@@ -189,7 +186,37 @@ TTempPanel::TTempPanel(QWidget* owner, uint32_t captionColor, const QString& cap
   ValueLabel->setContextMenuPolicy(Qt::NoContextMenu);
   ValueLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
   ValueLabel->setGeometry(contentsRect());
+  FitValueFont();
   UpdateOpaque();
+}
+
+void TTempPanel::SetValuePointSize(qreal points) {
+  valuePoints_ = points;
+  FitValueFont();
+}
+
+void TTempPanel::FitValueFont() {
+  // The widest text the panel can show: four places before the separator
+  // (a sign and three digits) in the font's widest digit, either separator,
+  // and the placeholder. One size for all readings, so the value does not
+  // change size as it changes.
+  QStringList widest;
+  for (QChar sep : {QChar('.'), QChar(',')}) {
+    widest << QString("---") + sep + QString("--\u00B0C");
+    for (char d = '0'; d <= '9'; ++d)
+      widest << QString("-") + QString(3, QChar(d)) + sep + QString(2, QChar(d)) + "\u00B0C";
+  }
+  const int room = ValueLabel->contentsRect().width();
+  QFont f = ValueLabel->font();
+  f.setPointSizeF(valuePoints_);
+  auto fits = [&] {
+    const QFontMetrics fm(f);
+    for (const QString& t : widest)
+      if (fm.horizontalAdvance(t) > room) return false;
+    return true;
+  };
+  while (f.pointSizeF() > 6.0 && !fits()) f.setPointSizeF(f.pointSizeF() - 0.5);
+  if (f != ValueLabel->font()) ValueLabel->setFont(f);
 }
 
 void TTempPanel::UpdateOpaque() {
@@ -202,12 +229,18 @@ void TTempPanel::UpdateOpaque() {
 void TTempPanel::changeEvent(QEvent* e) {
   QGroupBox::changeEvent(e);
   if (e->type() == QEvent::PaletteChange || e->type() == QEvent::StyleChange) UpdateOpaque();
+  if (e->type() == QEvent::StyleChange || e->type() == QEvent::FontChange) {
+    // The caption's room, and with it the value's, follows style and font.
+    ValueLabel->setGeometry(contentsRect());
+    FitValueFont();
+  }
 }
 
 void TTempPanel::resizeEvent(QResizeEvent* e) {
   QGroupBox::resizeEvent(e);
   // The value text fills the area under the caption.
   ValueLabel->setGeometry(contentsRect());
+  FitValueFont();
 }
 
 void TTempPanel::paintEvent(QPaintEvent* e) {
@@ -497,17 +530,28 @@ void TMain::ConnectButtonClick() {
       Diagramm->SetLegendEntries(captions);
     }
     DoMainLoop();
-  } catch (const std::exception&) {
+    ConnectionEnded();
+  } catch (const std::exception& e) {
     if (StatusWindow) StatusWindow->hide();
     const QPoint at(frameGeometry().left() + 30, frameGeometry().top() + 20);
-    ShowMessageBox(TMsgKind::mkError, "Connection Failed", &at);
+    // The operator needs the cause (a lost line, a missing device) to act on.
+    const QString why = QString::fromLocal8Bit(e.what());
+    ShowMessageBox(TMsgKind::mkError, "Connection Failed" + (why.isEmpty() ? "" : "\n" + why), &at);
     try {
       port_->Close();
     } catch (const std::exception&) {
     }
-    // The lamp must not claim a connection that is not there.
-    if (!port_->Connected()) SetLed(false);
+    ConnectionEnded();
   }
+}
+
+void TMain::ConnectionEnded() {
+  // However the connection ended (the button, a failure, a port that a
+  // settings change could not reopen), neither the log nor the lamp may
+  // carry on as if it were still there: the next Connect would write into
+  // the old file without asking.
+  if (Logging) Button5Click();
+  if (!port_->Connected()) SetLed(false);
 }
 
 void TMain::ComPort1AfterOpen() {
@@ -583,9 +627,7 @@ void TMain::BuildPanels() {
   if (n == 1) {
     auto* p = new TTempPanel(this, 0x000000, "Temperature");
     p->resize(200, 58);
-    QFont f = p->ValueLabel->font();
-    f.setPointSize(24);
-    p->ValueLabel->setFont(f);
+    p->SetValuePointSize(24);
     SetClientSize(width(), top0 + p->height() + 2 * s);
     p->move(25, top0 + s);
     Panels[0] = p;
@@ -616,6 +658,7 @@ void TMain::BuildPanels() {
 }
 
 void TMain::DoMainLoop() {
+  if (OnLoopStart) OnLoopStart();
   while (port_->Connected()) {
     NewValueInPass = false;
     for (int i = 0; i < OEMData->ChannelTotal; ++i) {
@@ -627,6 +670,7 @@ void TMain::DoMainLoop() {
       if (valid) {
         const double scale = dev->GetScale();
         const double t = double(raw) / scale;
+        if (OnReading) OnReading(*dev, Clock().Now(), t);
         if (t >= 900.0) {
           if (panel) panel->ShowValue(1e38);
         } else {
@@ -693,6 +737,10 @@ bool TMain::WriteLogLine() {
     logFlusher_->Request(path.toStdString());
     return true;
   }
+  // The flush of the line before may still be under way and fail as well:
+  // its failure is this same one, so it is taken here and shown once.
+  logFlusher_->Drain();
+  logFlusher_->TakeFailure(err);
   if (Logging) Button5Click();
   ShowMessageBox(TMsgKind::mkError, "Could not access File : " + LogFileName);
   return false;

@@ -23,6 +23,7 @@
 class QAction;
 class TOEMPort;
 class TOEMData;
+class TDeviceParam;
 class TComPort;
 class TComLed;
 class TDiagramm;
@@ -92,6 +93,10 @@ class TTempPanel : public QGroupBox {
  public:
   TTempPanel(QWidget* owner, uint32_t captionColor, const QString& caption);
   void ShowValue(double x);
+  // The size the value is meant to have; the label uses less where the
+  // widest reading would not fit the panel at that size.
+  void SetValuePointSize(qreal points);
+  qreal ValuePointSize() const { return valuePoints_; }
   // Called when the popup menu is requested on the panel or its label.
   std::function<void(TTempPanel* panel, const QPoint& globalPos)> OnPopup;
   QLabel* ValueLabel;
@@ -105,6 +110,8 @@ class TTempPanel : public QGroupBox {
 
  private:
   void UpdateOpaque();
+  void FitValueFont();
+  qreal valuePoints_ = 18;
   // The styled box with its background, drawn once per look: every new value
   // repaints the area under the text, and the style's box is slow to draw.
   struct TBoxKey {
@@ -164,6 +171,11 @@ class TMain : public QWidget {
   // Observer called after each channel's turn in the loop (reading shown, log
   // checked), before pending messages are processed; for tests and timing.
   std::function<void(int channel)> OnChannelDone;
+  // Observers for publishing: the loop starting after a scan, and every valid
+  // reading (temperature t, 900 or more meaning no value) with its device and
+  // local date-time. They must return at once; the loop does not wait.
+  std::function<void()> OnLoopStart;
+  std::function<void(const TDeviceParam& device, double when, double t)> OnReading;
 
   // Handlers.
   void FormCreate();
@@ -214,6 +226,7 @@ class TMain : public QWidget {
   // Closes the port, retrying a bounded number of times; shows the last error
   // and returns false when it stays open.
   bool ClosePortBounded();
+  void ConnectionEnded();
   void SetClientSize(int width, int height);
   void OpenPopup(TTempPanel* panel, const QPoint& globalPos);
   void SetLed(bool on);

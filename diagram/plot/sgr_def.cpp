@@ -1077,6 +1077,8 @@ void Tsp_XYPlot::mouseReleaseEvent(QMouseEvent* e) {
 
 void Tsp_XYPlot::mouseDoubleClickEvent(QMouseEvent* e) {
   mousePressEvent(e);
+  // Only the left button's double-click is one; the others are presses.
+  if (e->button() != Qt::LeftButton) return;
   emit DblClick();
   if (OnDblClick) OnDblClick(this);
 }

@@ -6,6 +6,7 @@
 #include <QPen>
 #include <QString>
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -99,13 +100,18 @@ std::string FormatNumberLabel(const std::string& fmt, double v) {
     }
   }
   maxDec = std::min(maxDec, 30);
+  // to_chars, not printf: the process locale (set from the environment at
+  // start-up) may write a decimal comma, which the digit split below would
+  // miss. The user's separator is put in afterwards.
   char buf[400];
   if (std::fabs(v) >= 1e300) {
-    std::snprintf(buf, sizeof buf, "%.*e", maxDec, v);
-    return prefix + buf + suffix;
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, maxDec);
+    std::string e(buf, r.ptr);
+    std::replace(e.begin(), e.end(), '.', FormatSettings().DecimalSeparator);
+    return prefix + e + suffix;
   }
-  std::snprintf(buf, sizeof buf, "%.*f", maxDec, v);
-  std::string s = buf;
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, maxDec);
+  std::string s(buf, r.ec == std::errc() ? r.ptr : buf);
   bool neg = !s.empty() && s[0] == '-';
   if (neg) s.erase(0, 1);
   size_t p = s.find('.');
@@ -431,14 +437,29 @@ void Tsp_Scale::WriteTo(
     const std::function<void(const std::string&, const std::string&)>& put) const {
   put("SFlags", std::to_string(flags_));
   put("SLinePos", std::to_string(x_) + "," + std::to_string(y_) + "," + std::to_string(length_));
-  char buf[64];
-  if (min_ != 0) {
-    std::snprintf(buf, sizeof buf, "%.17g", min_);
-    put("fMin", buf);
-  }
-  std::snprintf(buf, sizeof buf, "%.17g", max_);
-  put("fMax", buf);
+  // Stored layouts are read back under any locale: always a decimal point.
+  auto text = [](double v) {
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 17);
+    return std::string(buf, r.ptr);
+  };
+  if (min_ != 0) put("fMin", text(min_));
+  put("fMax", text(max_));
 }
+
+namespace {
+// Accepts the decimal point and, for layouts stored under a comma locale by
+// earlier versions, the comma; 0 when nothing numeric is there.
+double StoredDouble(std::string s) {
+  std::replace(s.begin(), s.end(), ',', '.');
+  size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return 0;
+  if (s[b] == '+') ++b;
+  double v = 0;
+  std::from_chars(s.data() + b, s.data() + s.size(), v);
+  return v;
+}
+}  // namespace
 
 void Tsp_Scale::ReadFrom(const std::function<bool(const std::string&, std::string&)>& get) {
   std::string s;
@@ -448,10 +469,10 @@ void Tsp_Scale::ReadFrom(const std::function<bool(const std::string&, std::strin
     if (std::sscanf(s.c_str(), "%d,%d,%d", &x, &y, &l) == 3) SetLinePos(x, y, l);
   }
   if (get("fMin", s)) {
-    double v = std::strtod(s.c_str(), nullptr);
+    double v = StoredDouble(s);
     if (std::isfinite(v)) min_ = v;
   }
-  if (get("fMax", s)) SetMinMax(std::strtod(s.c_str(), nullptr), min_);
+  if (get("fMax", s)) SetMinMax(StoredDouble(s), min_);
   CalcMapping();
   CalcTicks();
 }

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QColor>
 #include <QDir>
+#include <QFile>
+#include <QPalette>
 #include <QTemporaryDir>
 #include <atomic>
 #include <cerrno>
@@ -16,6 +19,7 @@
 
 #include "AppTestSupport.h"
 #include "common/QxDateTime.h"
+#include "serial/CPortLed.h"
 
 namespace {
 
@@ -352,4 +356,67 @@ TEST_F(LogTest, AFailedFlushStopsLoggingWithOneMessage) {
   EXPECT_FALSE(main->Logging);
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].Text, "Could not access File : " + dir.filePath("second.txt"));
+}
+
+// However the connection ends, logging ends with it and the lamp goes out,
+// as when the operator clicks Close.
+TEST_F(LogTest, ConnectionThatEndsWithoutTheButtonStopsLogging) {
+  for (const bool byFailure : {true, false}) {
+    SCOPED_TRACE(byFailure ? "an error ends the loop" : "port closed under the loop");
+    port->Bus.AddDevice(byFailure ? 1 : 2, 2, 10);
+    Options->AppendLogFile = true;
+    messages.clear();
+    saveNames = {LogPath()};
+    bool loggingBefore = false, lampBefore = false;
+    RunTurns(1000, [&](int turn) {
+      if (turn == 1) main->Button5Click();
+      if (turn == 4) {
+        loggingBefore = main->Logging;
+        lampBefore = main->ComLed1->State() == lsOn;
+        if (byFailure) throw std::runtime_error("the serial line was lost");  // from the loop
+        port->Close();  // a changed port name that did not open
+      }
+    });
+    EXPECT_TRUE(loggingBefore);
+    EXPECT_TRUE(lampBefore);
+    EXPECT_FALSE(main->Logging);
+    EXPECT_EQ(main->Button5->text(), "Start Logging");
+    EXPECT_EQ(main->Button5->palette().color(QPalette::ButtonText), QColor(Qt::black));
+    EXPECT_EQ(main->ComLed1->State(), lsOff);
+    EXPECT_EQ(main->ConnectButton->text(), "Connect");
+    if (byFailure) {
+      ASSERT_EQ(messages.size(), 1u);
+      EXPECT_EQ(messages[0].Text, "Connection Failed\nthe serial line was lost");
+    } else {
+      EXPECT_TRUE(messages.empty());
+    }
+  }
+}
+
+// A line that cannot be written while the disk flush of the one before is
+// still failing: one failure for the operator, one box.
+TEST_F(LogTest, WriteAndFlushFailingTogetherShowOneBox) {
+  ThreeChannels();
+  SetLast({2345, -120, 95000});
+  std::atomic<bool> flushing{false};
+  main->SetLogSync([&](int) {
+    flushing = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // a dying disk
+    errno = EIO;
+    return -1;
+  });
+  LogTo(LogPath());
+  ASSERT_TRUE(main->WriteLogLine());
+  for (int i = 0; i < 200 && !flushing; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(flushing);
+  // The file goes away under the log and a directory takes its name, so the
+  // next line cannot be opened either.
+  ASSERT_TRUE(QFile::remove(LogPath()));
+  ASSERT_TRUE(QDir().mkdir(LogPath()));
+  EXPECT_FALSE(main->WriteLogLine());
+  EXPECT_FALSE(main->Logging);
+  EXPECT_EQ(main->Button5->text(), "Start Logging");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].Text, "Could not access File : " + LogPath());
 }

@@ -63,7 +63,8 @@ TEST_F(AppTest, OneChannelGivesOneLargePanel) {
   EXPECT_EQ(p->title(), "Temperature");
   EXPECT_EQ(p->CaptionColor, 0x000000u);
   EXPECT_EQ(p->geometry(), QRect(25, 117, 200, 58));
-  EXPECT_EQ(p->ValueLabel->font().pointSize(), 24);
+  EXPECT_EQ(p->ValuePointSize(), 24);
+  EXPECT_LE(p->ValueLabel->font().pointSizeF(), 24);
   EXPECT_EQ(Client(*main).height(), 113 + 58 + 8);
   // The panels keep their last reading after the disconnect.
   EXPECT_EQ(p->ValueLabel->text(), QString::fromUtf8("23,40°C"));
@@ -79,7 +80,8 @@ TEST_F(AppTest, TwoAndElevenChannelLayouts) {
   EXPECT_EQ(main->Panels[0]->title(), "Temp 3:1");
   EXPECT_EQ(main->Panels[1]->title(), "Temp 3:2");
   EXPECT_EQ(main->Panels[1]->CaptionColor, ChannelColors[1]);
-  EXPECT_EQ(main->Panels[0]->ValueLabel->font().pointSize(), 18);
+  EXPECT_EQ(main->Panels[0]->ValuePointSize(), 18);
+  EXPECT_LE(main->Panels[0]->ValueLabel->font().pointSizeF(), 18);
   EXPECT_EQ(Client(*main).height(), 113 + 54 + 4);
   EXPECT_GE(Client(*main).width(), 228 + 4);
 
@@ -119,6 +121,71 @@ TEST_F(AppTest, ValuesPlaceholdersAndInvalidReadings) {
   EXPECT_EQ(p.ValueLabel->text(), QString::fromUtf8("---.--°C"));
   p.ShowValue(-7.5);
   EXPECT_EQ(p.ValueLabel->text(), QString::fromUtf8("-7.50°C"));
+}
+
+namespace {
+// Every text the label shows for the readings the panel can show, in
+// hundredths from -999.99 to 899.99, and the placeholder, under both
+// separators. Produced once, by a panel of its own that is never shown.
+const QStringList& EveryReadingText() {
+  static QStringList texts;
+  if (!texts.isEmpty()) return texts;
+  TTempPanel p(nullptr, 0, "texts");
+  const TFormatSettings old = FormatSettings();
+  for (auto fs : {TFormatSettings::GermanLike(), TFormatSettings::EnglishUSLike()}) {
+    SetFormatSettings(fs);
+    for (int c = -99999; c <= 89999; ++c) {
+      p.ShowValue(c / 100.0);
+      texts << p.ValueLabel->text();
+    }
+    p.ShowValue(1e38);
+    texts << p.ValueLabel->text();
+  }
+  SetFormatSettings(old);
+  return texts;
+}
+
+// Wholly visible, and as large as the specified size allows: half a point
+// more would cut the widest reading off.
+void ExpectReadingsFit(TTempPanel& p, qreal specified) {
+  const QStringList& texts = EveryReadingText();
+  const int room = p.ValueLabel->contentsRect().width();
+  const QFont f = p.ValueLabel->font();
+  const QFontMetrics fm(f);
+  int widest = 0;
+  QString widestText;
+  for (const QString& t : texts)
+    if (const int w = fm.horizontalAdvance(t); w > widest) {
+      widest = w;
+      widestText = t;
+    }
+  EXPECT_LE(widest, room) << widestText.toStdString() << " at " << f.pointSizeF() << " pt";
+  if (f.pointSizeF() < specified) {
+    QFont larger = f;
+    larger.setPointSizeF(f.pointSizeF() + 0.5);
+    EXPECT_GT(QFontMetrics(larger).horizontalAdvance(widestText), room);
+  } else {
+    EXPECT_EQ(f.pointSizeF(), specified);
+  }
+  // The label covers the panel's inside, so the text is centred in all of it.
+  EXPECT_EQ(p.ValueLabel->geometry(), p.contentsRect());
+}
+}  // namespace
+
+TEST_F(AppTest, EveryReadingWhollyVisibleInBothPanelSizes) {
+  port->Bus.AddDevice(5, 1, 10);
+  RunTurns(1);
+  ASSERT_EQ(main->Panels.size(), 1u);
+  ExpectReadingsFit(*main->Panels[0], 24);
+  port->Bus.AddDevice(6, 2, 10);
+  RunTurns(1);
+  ASSERT_EQ(main->Panels.size(), 3u);
+  ExpectReadingsFit(*main->Panels[1], 18);
+  // The reading that was cut off in the platform's font.
+  TTempPanel& p = *main->Panels[1];
+  p.ShowValue(899.9);
+  EXPECT_LE(QFontMetrics(p.ValueLabel->font()).horizontalAdvance(p.ValueLabel->text()),
+            p.ValueLabel->contentsRect().width());
 }
 
 // A new value repaints the area under it, and with every reading that must
@@ -178,7 +245,7 @@ TEST_F(AppTest, EmptyBusFailsAfterFullScan) {
   main->move(200, 150);
   main->ConnectButton->click();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].Text, "Connection Failed");
+  EXPECT_EQ(messages[0].Text.section('\n', 0, 0), "Connection Failed");
   ASSERT_TRUE(messages[0].HasPos);
   EXPECT_EQ(messages[0].Pos,
             QPoint(main->frameGeometry().left() + 30, main->frameGeometry().top() + 20));
@@ -194,7 +261,7 @@ TEST_F(AppTest, PortThatCannotOpenFailsCleanly) {
   port->OpenFails = true;
   main->ConnectButton->click();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].Text, "Connection Failed");
+  EXPECT_EQ(messages[0].Text, "Connection Failed\nUnable to open com port");
   EXPECT_EQ(port->Bus.Writes, 0);
   EXPECT_EQ(main->ConnectButton->text(), "Connect");
 }
@@ -205,7 +272,7 @@ TEST_F(AppTest, FailureAfterDevicesWereFoundLeavesNoLampLit) {
   port->Bus.AddDevice(4, 0, 10);
   main->ConnectButton->click();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].Text, "Connection Failed");
+  EXPECT_EQ(messages[0].Text.section('\n', 0, 0), "Connection Failed");
   EXPECT_FALSE(port->IsOpen);
   EXPECT_EQ(main->ComLed1->State(), lsOff);
 }

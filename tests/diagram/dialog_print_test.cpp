@@ -179,9 +179,10 @@ TEST(XPrint, WithoutPrintersEverythingIsInert) {
 }
 
 // Margins count from the paper edge whatever the printable area is, and one
-// drawing unit is 0.1 mm at any resolution.
+// drawing unit is 0.1 mm at any resolution: also where 7200 is no multiple of
+// the resolution (203 dpi label printers) or smaller than it (4800 dpi).
 TEST(XPrint, OriginAtTheMarginCornerFromThePaperEdge) {
-  for (int dpi : {300, 600}) {
+  for (int dpi : {203, 300, 600, 4800}) {
     SCOPED_TRACE(dpi);
     QTemporaryDir dir;
     const QString pdf = dir.filePath("page.pdf");

@@ -2,6 +2,7 @@
 // the real main window and serial port, quilex-sim on a pseudo-terminal.
 #include <sys/resource.h>
 
+#include "serial/CPortLed.h"
 #include "tests/faults/FaultFixture.h"
 
 namespace {
@@ -99,7 +100,8 @@ TEST_F(DeviceFaults, GarbageAndFloodWithoutLineFeedNeitherHangNorCorrupt) {
     // fails with its message, or the bus is measured and the good device
     // shows its own value.
     if (turns == 0) {
-      EXPECT_EQ(messages, std::vector<QString>{"Connection Failed"});
+      ASSERT_EQ(messages.size(), 1u);
+      EXPECT_EQ(messages[0].section('\n', 0, 0), "Connection Failed");
     } else {
       EXPECT_TRUE(messages.empty());
       EXPECT_EQ(first, kCh0);
@@ -132,13 +134,42 @@ TEST_F(DeviceFaults, DeviceThatLeftTheBusIsGoneAfterTheNextScan) {
   EXPECT_TRUE(messages.empty());
 }
 
+TEST_F(DeviceFaults, RenamedPortThatCannotOpenEndsLoggingAndLamp) {
+  StartSim(kBus);
+  MakeMain();
+  bool loggingBefore = false, lampBefore = false;
+  const int turns = Run([&](int turn, int) {
+    if (turn == 2) main->Button5Click();
+    if (turn == 5) {
+      loggingBefore = main->Logging;
+      lampBefore = main->ComLed1->State() == lsOn;
+      // What the settings dialog's OK does with a new port name: the port
+      // closes and fails to open again; the error is shown as any handler's.
+      GuardedCall([&] { main->ComPort1->SetPort(dir.filePath("no-such-tty").toStdString()); });
+    }
+    return turn < 400;
+  });
+  EXPECT_LT(turns, 400) << "the loop went on with the port closed";
+  EXPECT_TRUE(loggingBefore);
+  EXPECT_TRUE(lampBefore);
+  EXPECT_EQ(messages.size(), 1u);  // the open failure
+  EXPECT_FALSE(main->ComPort1->Connected());
+  EXPECT_EQ(main->ConnectButton->text(), "Connect");
+  EXPECT_EQ(main->ComLed1->State(), lsOff);
+  EXPECT_FALSE(main->Logging);
+  EXPECT_EQ(main->Button5->text(), "Start Logging");
+}
+
 TEST_F(DeviceFaults, LineHangUpEndsMeasuringKeepsDataAndIdlesUntilReconnect) {
   StartSim(kBus);
   MakeMain();
   std::vector<int> points;
   int64_t killedAt = 0;
+  bool loggingBeforeHangUp = false;
   const int turns = Run([&](int turn, int) {
+    if (turn == 2) main->Button5Click();  // logging on, into logPath
     if (turn == 9) {
+      loggingBeforeHangUp = main->Logging;
       points = {DiagramPoints(0), DiagramPoints(1), DiagramPoints(2)};
       killedAt = SteadyMs();
       sim.Kill();  // the adapter is unplugged
@@ -148,8 +179,20 @@ TEST_F(DeviceFaults, LineHangUpEndsMeasuringKeepsDataAndIdlesUntilReconnect) {
   const int64_t endedAfter = SteadyMs() - killedAt;
   EXPECT_LT(turns, 400) << "the loop went on polling a dead line";
   EXPECT_LT(endedAfter, 5000);
-  EXPECT_EQ(messages, std::vector<QString>{"Connection Failed"});
-  std::printf("[ measured ] loop ended %lld ms after the hang-up\n", (long long)endedAfter);
+  // The specified text first, then the port's own reason on the next line.
+  ASSERT_EQ(messages.size(), 1u);
+  const QStringList box = messages[0].split('\n');
+  EXPECT_EQ(box[0], "Connection Failed");
+  ASSERT_EQ(box.size(), 2);
+  EXPECT_FALSE(box[1].trimmed().isEmpty());
+  std::printf("[ measured ] loop ended %lld ms after the hang-up: %s\n", (long long)endedAfter,
+              qPrintable(box[1]));
+  // Logging ended with the connection: the next Connect must not write into
+  // the old file without asking.
+  EXPECT_TRUE(loggingBeforeHangUp);
+  EXPECT_FALSE(main->Logging);
+  EXPECT_EQ(main->Button5->text(), "Start Logging");
+  EXPECT_EQ(main->ComLed1->State(), lsOff);
   EXPECT_EQ(main->ConnectButton->text(), "Connect");
   EXPECT_FALSE(main->ComPort1->Connected());
   EXPECT_FALSE(main->PortOpen);

@@ -450,6 +450,30 @@ TEST_F(MousePlot, PanFollowsThePointer) {
   EXPECT_GT(plot.LeftAxis().Min(), 0);
 }
 
+TEST_F(MousePlot, OnlyTheLeftButtonDoubleClicks) {
+  int handler = 0, signal = 0;
+  plot.OnDblClick = [&](Tsp_XYPlot* sender) {
+    EXPECT_EQ(sender, &plot);
+    ++handler;
+  };
+  QObject::connect(&plot, &Tsp_XYPlot::DblClick, [&] { ++signal; });
+  const QPoint mid = At(5, 5);
+  for (Qt::MouseButton b : {Qt::RightButton, Qt::MiddleButton}) {
+    Send(QEvent::MouseButtonPress, mid, b, b, Qt::NoModifier);
+    Send(QEvent::MouseButtonRelease, mid, b, Qt::NoButton, Qt::NoModifier);
+    Send(QEvent::MouseButtonDblClick, mid, b, b, Qt::NoModifier);
+    Send(QEvent::MouseButtonRelease, mid, b, Qt::NoButton, Qt::NoModifier);
+  }
+  EXPECT_EQ(handler, 0);
+  EXPECT_EQ(signal, 0);
+  Send(QEvent::MouseButtonPress, mid, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  Send(QEvent::MouseButtonRelease, mid, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  Send(QEvent::MouseButtonDblClick, mid, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  Send(QEvent::MouseButtonRelease, mid, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  EXPECT_EQ(handler, 1);
+  EXPECT_EQ(signal, 1);
+}
+
 TEST_F(MousePlot, ExtraModifierStartsNothing) {
   Send(QEvent::MouseButtonPress, At(2, 8), Qt::LeftButton, Qt::LeftButton,
        Qt::ShiftModifier | Qt::ControlModifier);

@@ -1,0 +1,97 @@
+#include "publish/ui/PublishGlue.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "protocol/OEMLib.h"
+
+TPublishing::TPublishing(const std::string& stationIniPath, const TPublisherOptions& options,
+                         QObject* parent)
+    : QObject(parent), publisher_(options) {
+  ini_.Load(stationIniPath);
+  settings_ = LoadPublishSettings(ini_);
+  if (settings_.Enabled && !publisher_.Start(settings_, &startError_))
+    std::fprintf(stderr, "%s: publishing not started: %s\n", stationIniPath.c_str(),
+                 startError_.c_str());
+  statusTimer_.setInterval(500);
+  connect(&statusTimer_, &QTimer::timeout, this, [this] { UpdateStatus(); });
+}
+
+TPublishing::~TPublishing() {
+  publisher_.Stop();
+  delete Dialog;
+}
+
+void TPublishing::AttachTo(QWidget* w) {
+  const int top = w->height();
+  const int width = w->width();
+  PublishButton = new QPushButton("Publishing...", w);
+  PublishButton->setGeometry(8, top + 2, 100, 25);
+  StatusLabel = new QLabel(w);
+  StatusLabel->setGeometry(8, top + 32, width - 16, 44);
+  StatusLabel->setWordWrap(true);
+  StatusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  w->setFixedSize(width, top + 80);
+  PublishButton->show();
+  StatusLabel->show();
+
+  Dialog = new TPublishDialog();
+  Dialog->OnApply = [this](const TPublishSettings& s) { return Apply(s); };
+  connect(PublishButton, &QPushButton::clicked, this, [this] {
+    if (!Dialog->isVisible()) Dialog->Load(settings_);
+    Dialog->show();
+    Dialog->raise();
+    Dialog->activateWindow();
+  });
+  UpdateStatus();
+  statusTimer_.start();
+}
+
+void TPublishing::DevicesScanned(TOEMData& bus) {
+  if (!publisher_.Running()) return;
+  std::vector<TPublishedDevice> list;
+  for (auto& dev : bus.Devices) {
+    TPublishedDevice d;
+    d.Address = dev->Address;
+    d.Channels = dev->GetChannelCount();
+    // An identity that cannot be read leaves its text empty; the readings
+    // matter more than the list.
+    try {
+      d.Name = dev->GetDeviceName();
+      d.Serial = dev->GetSerialNumber();
+      d.Firmware = dev->GetFirmwareRevision();
+    } catch (const std::exception&) {
+    }
+    list.push_back(d);
+  }
+  publisher_.SetDevices(list);
+}
+
+std::string TPublishing::Apply(const TPublishSettings& s) {
+  const std::string why = ValidatePublishSettings(s);
+  if (!why.empty()) return why;
+  StorePublishSettings(ini_, s);
+  std::string error;
+  if (!ini_.Save(&error)) return "The settings could not be saved: " + error;
+  const bool restart = s != settings_ || (s.Enabled && !publisher_.Running());
+  settings_ = s;
+  if (restart) {
+    publisher_.Stop();
+    startError_.clear();
+    if (s.Enabled && !publisher_.Start(s, &startError_)) return startError_;
+  }
+  UpdateStatus();
+  return std::string();
+}
+
+QString TPublishing::StatusText() const {
+  if (!startError_.empty()) return "Publishing: " + QString::fromStdString(startError_);
+  if (!publisher_.Running()) return "Publishing: off";
+  return "Publishing: " + QString::fromStdString(PublishStatusText(publisher_.Status(), settings_));
+}
+
+void TPublishing::UpdateStatus() {
+  if (!StatusLabel) return;
+  const QString t = StatusText();
+  if (StatusLabel->text() != t) StatusLabel->setText(t);
+}
