@@ -9,6 +9,7 @@
 #include "diagram/plot/sgr_def.h"
 
 class Tsp_XYLine;
+class Tsp_ColumnReducer;
 
 enum TPointKind {
   ptRectangle,
@@ -195,6 +196,7 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   void AttrChanged(bool pointAttr) override;
 
  private:
+  friend class Tsp_ColumnReducer;
   void DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay);
   void DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay);
   void BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>& out);

@@ -1,3 +1,5 @@
+// The plot widget: invalidation and repainting through its off-screen
+// image, drawing the field and its series, zoom, pan and the mouse.
 #include "diagram/plot/sgr_def.h"
 
 #include <QApplication>
@@ -12,243 +14,6 @@
 #include <exception>
 
 #include "diagram/plot/sgr_thread.h"
-
-// ---- axis ----
-
-Tsp_Axis::Tsp_Axis(Tsp_XYPlot* plot, uint32_t flags) : Tsp_Scale(flags), plot_(plot) {
-  gridAttr_.SetColor(clGray);
-  gridAttr_.SetVisible(false);
-  lineAttr_.SetOnChange([this] { Invalidate(); });
-  gridAttr_.SetOnChange([this] {
-    if (plot_) plot_->InvalidateParts(false, false, true);
-  });
-}
-
-Tsp_Axis::~Tsp_Axis() {
-  lineAttr_.SetOnChange(nullptr);
-  gridAttr_.SetOnChange(nullptr);
-}
-
-void Tsp_Axis::Invalidate() {
-  if (plot_) plot_->Invalidate();
-}
-
-void Tsp_Axis::SetMin(double v) {
-  SetFlag(sfAutoMin, false);
-  saved_ = false;
-  if (v != min_) SetMinMax(max_, v);
-  Invalidate();
-}
-
-void Tsp_Axis::SetMax(double v) {
-  SetFlag(sfAutoMax, false);
-  saved_ = false;
-  if (v != max_) SetMinMax(v, min_);
-  Invalidate();
-}
-
-void Tsp_Axis::SetTicksCount(int n) {
-  n = std::max(0, std::min(MaxTicks, n));
-  if (n != ticksCount_) SetTicksCountRaw(n);
-  Invalidate();
-}
-
-void Tsp_Axis::SetLabelFormat(const std::string& f) {
-  if (f == labelFormat_) return;
-  labelFormat_ = f;
-  Invalidate();
-}
-
-void Tsp_Axis::SetMargin(int m) {
-  if (m == margin_) return;
-  margin_ = m;
-  Invalidate();
-}
-
-void Tsp_Axis::SetCaption(const std::string& c) {
-  if (c == caption_) return;
-  caption_ = c;
-  hasCaption_ =
-      std::any_of(c.begin(), c.end(), [](char ch) { return static_cast<unsigned char>(ch) > 32; });
-  Invalidate();
-}
-
-void Tsp_Axis::SetLineAttr(const Tsp_CustomLineAttr& a) {
-  if (lineAttr_.SameAs(a)) return;
-  lineAttr_.Assign(a);
-  Invalidate();
-}
-
-void Tsp_Axis::SetGridAttr(const Tsp_CustomLineAttr& a) {
-  if (gridAttr_.SameAs(a)) return;
-  gridAttr_.Assign(a);
-  if (plot_) plot_->InvalidateParts(false, false, true);
-}
-
-void Tsp_Axis::SetInversed(bool v) {
-  if (v == Inversed()) return;
-  SetFlag(sfInversed, v);
-  CalcMapping();
-  CalcTicks();
-  Invalidate();
-}
-
-void Tsp_Axis::SetTicksLines(bool v) {
-  if (v == TicksLines()) return;
-  SetFlag(sfNoTicksLines, !v);
-  CalcTicks();
-  Invalidate();
-}
-
-void Tsp_Axis::SetNoTicksLabel(bool v) {
-  if (v == NoTicksLabel()) return;
-  SetFlag(sfNoTicksLabel, v);
-  CalcTicks();
-  Invalidate();
-}
-
-void Tsp_Axis::SetTicksAdjusted(bool v) {
-  if (v == TicksAdjusted()) return;
-  SetFlag(sfNoTicksAdjusted, !v);
-  CalcTicks();
-  Invalidate();
-}
-
-void Tsp_Axis::SetAutoMin(bool v) {
-  if (v == AutoMin()) return;
-  SetFlag(sfAutoMin, v);
-  if (plot_ && plot_->AutoRange(this)) plot_->Invalidate();
-}
-
-void Tsp_Axis::SetAutoMax(bool v) {
-  if (v == AutoMax()) return;
-  SetFlag(sfAutoMax, v);
-  if (plot_ && plot_->AutoRange(this)) plot_->Invalidate();
-}
-
-void Tsp_Axis::SetLabelAsDataTime(bool v) {
-  if (v == LabelAsDataTime()) return;
-  SetFlag(sfLabelAsDateTime, v);
-  Invalidate();
-}
-
-void Tsp_Axis::MoveMinMax(double delta) {
-  ScrollByValue(delta);
-  SetFlag(sfAutoMin | sfAutoMax, false);
-  saved_ = false;
-  if (plot_) plot_->InvalidateParts(false, true, true);
-}
-
-void Tsp_Axis::SaveRange() {
-  if (saved_) return;
-  savedMin_ = min_;
-  savedMax_ = max_;
-  saved_ = true;
-}
-
-void Tsp_Axis::RestoreRange() {
-  if (!saved_) return;
-  SetMinMax(savedMin_, savedMax_);
-  saved_ = false;
-}
-
-void Tsp_Axis::Assign(const Tsp_Axis& o) {
-  // Orientation and side belong to this axis's place in the plot.
-  const uint32_t fixed = sfVertical | sfOpposite;
-  flags_ = (flags_ & fixed) | (o.flags_ & ~fixed);
-  x_ = o.x_;
-  y_ = o.y_;
-  length_ = o.length_;
-  ticksCount_ = o.ticksCount_;
-  labelFormat_ = o.labelFormat_;
-  margin_ = o.margin_;
-  caption_ = o.caption_;
-  hasCaption_ = o.hasCaption_;
-  SetMinMax(o.min_, o.max_);
-  CalcMapping();
-  CalcTicks();
-  lineAttr_.Assign(o.lineAttr_);
-  gridAttr_.Assign(o.gridAttr_);
-  saved_ = false;
-  Invalidate();
-}
-
-std::string Tsp_Axis::TickLabel(int i) const {
-  double v = TickValue(i);
-  std::string s = FormatLabel(v);
-  if (plot_ && plot_->OnGetTickLabel) plot_->OnGetTickLabel(const_cast<Tsp_Axis*>(this), i, v, s);
-  return s;
-}
-
-// ---- markers ----
-
-Tsp_PlotMarker::Tsp_PlotMarker(QObject* owner) : QObject(owner) {}
-Tsp_PlotMarker::~Tsp_PlotMarker() {
-  if (plot_) plot_->RemoveMarker(this, when_);
-}
-void Tsp_PlotMarker::SetPlot(Tsp_XYPlot* p) {
-  if (p == plot_) return;
-  if (plot_) plot_->RemoveMarker(this, when_);
-  plot_ = p;
-  if (plot_) plot_->AddMarker(this, when_);
-}
-void Tsp_PlotMarker::SetXAxis(TDSXAxis a) {
-  xAxis_ = a;
-  if (plot_) plot_->InvalidateParts(false, false, true);
-}
-void Tsp_PlotMarker::SetYAxis(TDSYAxis a) {
-  yAxis_ = a;
-  if (plot_) plot_->InvalidateParts(false, false, true);
-}
-void Tsp_PlotMarker::SetWhenDraw(TWhenDraw w) {
-  if (w == when_) return;
-  Tsp_XYPlot* p = plot_;
-  if (p) p->RemoveMarker(this, when_);
-  when_ = w;
-  if (p) p->AddMarker(this, when_);
-}
-void Tsp_PlotMarker::SetVisible(bool v) {
-  if (v == visible_) return;
-  visible_ = v;
-  if (plot_) plot_->InvalidateParts(false, false, true);
-}
-
-// ---- series base ----
-
-Tsp_DataSeries::Tsp_DataSeries(QObject* owner) : QObject(owner) {}
-Tsp_DataSeries::~Tsp_DataSeries() {
-  if (plot_) plot_->RemoveSeries(this);
-}
-void Tsp_DataSeries::SetPlot(Tsp_XYPlot* p) {
-  if (p == plot_) return;
-  if (plot_) plot_->RemoveSeries(this);
-  plot_ = p;
-  if (plot_) plot_->AddSeries(this);
-}
-void Tsp_DataSeries::SetXAxis(TDSXAxis a) {
-  if (a == xAxis_) return;
-  xAxis_ = a;
-  if (plot_ && IsActive()) plot_->SeriesChanged(this);
-}
-void Tsp_DataSeries::SetYAxis(TDSYAxis a) {
-  if (a == yAxis_) return;
-  yAxis_ = a;
-  if (plot_ && IsActive()) plot_->SeriesChanged(this);
-}
-void Tsp_DataSeries::SetLegend(const std::string& s) {
-  legend_ = s;
-  LegendChanged();
-}
-Tsp_Axis* Tsp_DataSeries::HAxis() const {
-  if (!plot_) return nullptr;
-  return xAxis_ == dsxBottom ? &plot_->BottomAxis() : &plot_->TopAxis();
-}
-Tsp_Axis* Tsp_DataSeries::VAxis() const {
-  if (!plot_) return nullptr;
-  return yAxis_ == dsyLeft ? &plot_->LeftAxis() : &plot_->RightAxis();
-}
-
-// ---- plot ----
 
 Tsp_XYPlot::Tsp_XYPlot(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -416,46 +181,7 @@ void Tsp_XYPlot::EndUpdate() {
   RepaintNow();
 }
 
-void Tsp_XYPlot::CalcLayout(QPainter& canvas) {
-  QFontMetrics fm(font(), canvas.device());
-  const int cw = fm.horizontalAdvance(QLatin1Char('0'));
-  const int ch = fm.height();
-  const int W = dWidth_, H = dHeight_;
-  Tsp_Axis &L = *left_, &R = *right_, &B = *bottom_, &T = *top_;
-  int lr =
-      std::max({L.Extent(cw, ch), B.StartOverhang(cw, ch), T.StartOverhang(cw, ch)}) + L.Margin();
-  int br =
-      std::max({B.Extent(cw, ch), L.StartOverhang(cw, ch), R.StartOverhang(cw, ch)}) + B.Margin();
-  int rr = std::max({R.Extent(cw, ch), B.EndOverhang(cw, ch), T.EndOverhang(cw, ch)}) + R.Margin();
-  int tr = std::max({T.Extent(cw, ch), L.EndOverhang(cw, ch), R.EndOverhang(cw, ch)}) + T.Margin();
-  fLeft_ = lr;
-  fTop_ = tr;
-  fRight_ = W - rr;
-  fBottom_ = H - br;
-  if (fRight_ < fLeft_ + 3) fRight_ = fLeft_ + 3;
-  if (fBottom_ < fTop_ + 3) fBottom_ = fTop_ + 3;
-  L.SetLinePos(fLeft_ - 1, fBottom_ - 1, fBottom_ - fTop_ - 1);
-  R.SetLinePos(fRight_, fBottom_ - 1, fBottom_ - fTop_ - 1);
-  B.SetLinePos(fLeft_, fBottom_, fRight_ - fLeft_ - 1);
-  T.SetLinePos(fLeft_, fTop_ - 1, fRight_ - fLeft_ - 1);
-  layoutValid_ = true;
-}
-
 namespace {
-// Outline of the pixels [l, r) x [t, b).
-void Outline(QPainter& p, int l, int t, int r, int b, const QColor& c) {
-  if (r <= l || b <= t) return;
-  p.fillRect(l, t, r - l, 1, c);
-  p.fillRect(l, b - 1, r - l, 1, c);
-  p.fillRect(l, t, 1, b - t, c);
-  p.fillRect(r - 1, t, 1, b - t, c);
-}
-int VisibleWidth(const Tsp_Axis& a) {
-  return a.LineAttr().Visible() ? a.LineAttr().Width() : 0;
-}
-
-// Horizontal or vertical grid line with the attribute's pen; exact pixels
-// for the common solid one-pixel case.
 void GridLine(QPainter& p, const Tsp_LineAttr& g, int x1, int y1, int x2, int y2) {
   if (g.Style() == psClear) return;
   if ((g.Style() == psSolid || g.Style() == psInsideFrame) && g.Width() <= 1) {
@@ -475,104 +201,6 @@ void GridLine(QPainter& p, const Tsp_LineAttr& g, int x1, int y1, int x2, int y2
     p.drawLine(QPointF(x1 + 0.5, y1), QPointF(x1 + 0.5, y2));
 }
 }  // namespace
-
-void Tsp_XYPlot::DrawFrame(QPainter& p) {
-  const int W = dWidth_, H = dHeight_;
-  p.save();
-  p.setClipping(false);
-  p.setFont(font());
-  p.fillRect(QRect(QPoint(0, 0), QPoint(W - 1, fTop_ - 1)), bgColor_);
-  p.fillRect(QRect(QPoint(0, fBottom_ + 1), QPoint(W - 1, H - 1)), bgColor_);
-  p.fillRect(QRect(QPoint(0, fTop_), QPoint(fLeft_ - 1, fBottom_)), bgColor_);
-  p.fillRect(QRect(QPoint(fRight_, fTop_), QPoint(W - 1, fBottom_)), bgColor_);
-  p.setBrush(Qt::NoBrush);
-  top_->DrawAxisLine(p, 0, VisibleWidth(*right_));
-  right_->DrawAxisLine(p, VisibleWidth(*bottom_), 0);
-  bottom_->DrawAxisLine(p, VisibleWidth(*left_), 0);
-  left_->DrawAxisLine(p, 0, VisibleWidth(*top_));
-  QPen tickPen(palette().color(QPalette::WindowText));
-  tickPen.setWidth(1);
-  p.setPen(tickPen);
-  for (Tsp_Axis* a : {top_.get(), right_.get(), left_.get(), bottom_.get()}) a->DrawTicks(p);
-  // Captions; a vertical one runs upwards, centred on the field.
-  QFont bold = font();
-  bold.setWeight(QFont::Bold);
-  QFontMetrics fmBold(bold, p.device());
-  const int h8 = fmBold.height();
-  p.setFont(bold);
-  auto drawAt = [&](int x, int y, const std::string& text) {
-    p.drawText(QPoint(x, y + fmBold.ascent()), QString::fromStdString(text));
-  };
-  if (bottom_->HasCaption()) {
-    int tw = fmBold.horizontalAdvance(QString::fromStdString(bottom_->Caption()));
-    drawAt((fLeft_ + fRight_ - tw) / 2, H - bottom_->Margin(), bottom_->Caption());
-  }
-  if (top_->HasCaption()) {
-    int tw = fmBold.horizontalAdvance(QString::fromStdString(top_->Caption()));
-    drawAt((fLeft_ + fRight_ - tw) / 2, top_->Margin() - 1 - h8, top_->Caption());
-  }
-  auto drawUp = [&](int x, const std::string& text) {
-    QString s = QString::fromStdString(text);
-    int tw = fmBold.horizontalAdvance(s);
-    int y = (tw + fTop_ + fBottom_) / 2;
-    p.save();
-    p.translate(x, y);
-    p.rotate(-90);
-    p.drawText(QPoint(0, fmBold.ascent()), s);
-    p.restore();
-  };
-  if (left_->HasCaption()) drawUp(left_->Margin() - 1 - h8, left_->Caption());
-  if (right_->HasCaption()) drawUp(W - right_->Margin(), right_->Caption());
-  p.restore();
-}
-
-void Tsp_XYPlot::DrawBorder(QPainter& p) {
-  const int W = dWidth_, H = dHeight_;
-  const QColor hi = palette().color(QPalette::Light), sh = palette().color(QPalette::Dark);
-  p.save();
-  p.setClipping(false);
-  switch (borderStyle_) {
-    case bs_None:
-      Outline(p, 0, 0, W, H, bgColor_);
-      Outline(p, 1, 1, W - 1, H - 1, bgColor_);
-      break;
-    case bs_Raised:
-    case bs_Lowered: {
-      QColor tl = borderStyle_ == bs_Raised ? hi : sh, br = borderStyle_ == bs_Raised ? sh : hi;
-      p.fillRect(0, 0, W, 1, tl);
-      p.fillRect(0, 0, 1, H, tl);
-      p.fillRect(0, H - 1, W, 1, br);
-      p.fillRect(W - 1, 0, 1, H, br);
-      Outline(p, 1, 1, W - 1, H - 1, bgColor_);
-      break;
-    }
-    case bs_Gutter:
-      Outline(p, 1, 1, W, H, hi);
-      Outline(p, 0, 0, W - 1, H - 1, sh);
-      break;
-    case bs_BlackRect:
-      Outline(p, 0, 0, W, H, Qt::black);
-      Outline(p, 1, 1, W - 1, H - 1, bgColor_);
-      break;
-    case bs_BoldRect:
-      Outline(p, 0, 0, W, H, Qt::black);
-      Outline(p, 1, 1, W - 1, H - 1, Qt::black);
-      break;
-    case bs_FocusRect: {
-      Outline(p, 0, 0, W, H, Qt::white);
-      Outline(p, 1, 1, W - 1, H - 1, Qt::white);
-      QPen dot(Qt::black);
-      dot.setStyle(Qt::DotLine);
-      dot.setWidth(1);
-      p.setPen(dot);
-      p.setBrush(Qt::NoBrush);
-      p.drawRect(0, 0, W - 1, H - 1);
-      p.drawRect(1, 1, W - 3, H - 3);
-      break;
-    }
-  }
-  p.restore();
-}
 
 void Tsp_XYPlot::DrawField(QPainter& p) {
   // If the lines were drawn on two threads last time, they likely will be
@@ -637,13 +265,10 @@ void Tsp_XYPlot::DrawSeries(QPainter& p) {
   if (!directRun_.empty()) DrawDirectRun(*img);
 }
 
-// Draws directRun_ (and empties it). With two threads, the helper finds
-// the segments of the lines from the first one on, while this thread fills
-// the pixels of each line as soon as its segments are ready, in the lines'
-// order, so overlaps come out as drawn one after the other; when it would
-// have to wait, it finds the segments of lines from the last one backwards.
-// The image stays with this thread: the field is a megabyte, and moving it
-// between the processors' caches would cost more than filling it.
+// Draws directRun_ (and empties it). With two threads the helper finds the
+// segments of the lines while this thread fills their pixels in the lines'
+// order. The image stays with this thread: the field is a megabyte, and
+// moving it between the processors' caches would cost more than filling it.
 void Tsp_XYPlot::DrawDirectRun(QImage& img) {
   const std::vector<Tsp_DataSeries*>& run = directRun_;
   const int n = static_cast<int>(run.size());
@@ -653,62 +278,20 @@ void Tsp_XYPlot::DrawDirectRun(QImage& img) {
     // Nothing of the field is in the image.
   } else if (!helper) {
     // One buffer for all lines: it stays in the cache from line to line.
-    if (directSegs_.empty()) directSegs_.resize(1);
-    std::vector<TPixelSegment>& segs = directSegs_[0].Segs;
+    directSegs_.Reserve(1);
+    std::vector<TPixelSegment>& segs = directSegs_.Item(0);
     for (Tsp_DataSeries* s : run) {
       s->DirectBuild(segs);
       s->DirectFill(segs, img, clip);
     }
   } else {
     drewOnTwo_ = true;
-    if (directSegs_.size() < run.size()) directSegs_ = std::vector<TSegments>(run.size());
-    for (int i = 0; i < n; ++i) directSegs_[i].State.store(kFree, std::memory_order_relaxed);
-    // A line's segments are found by whichever thread claims it first.
-    auto claim = [this](int i) {
-      int expected = kFree;
-      return directSegs_[i].State.compare_exchange_strong(expected, kClaimed,
-                                                          std::memory_order_acquire);
-    };
-    std::exception_ptr helperFailure;
-    helper->Run([&](bool onHelper) {
-      if (onHelper) {
-        // From the first line on. A line it fails on (out of memory) is
-        // left without segments, and the failure is raised here afterwards.
-        for (int i = 0; i < n; ++i)
-          if (claim(i)) {
-            try {
-              run[i]->DirectBuild(directSegs_[i].Segs);
-            } catch (...) {
-              directSegs_[i].Segs.clear();
-              if (!helperFailure) helperFailure = std::current_exception();
-            }
-            directSegs_[i].State.store(kReady, std::memory_order_release);
-          }
-        return;
-      }
-      // Fill in order; while the next line is still being found by the
-      // helper, find one from the last line backwards instead of waiting.
-      int back = n - 1;
-      for (int i = 0; i < n; ++i) {
-        TSegments& d = directSegs_[i];
-        if (claim(i)) {
-          run[i]->DirectBuild(d.Segs);
-        } else {
-          for (int steps = 0; d.State.load(std::memory_order_acquire) != kReady;) {
-            while (back > i && !claim(back)) --back;
-            if (back > i) {
-              run[back]->DirectBuild(directSegs_[back].Segs);
-              directSegs_[back].State.store(kReady, std::memory_order_relaxed);
-              --back;
-            } else {
-              WaitStep(steps);
-            }
-          }
-        }
-        run[i]->DirectFill(d.Segs, img, clip);
-      }
-    });
-    if (helperFailure) std::rethrow_exception(helperFailure);
+    // A line the helper fails on (out of memory) is left without segments,
+    // and the failure is raised here afterwards.
+    directSegs_.Run(
+        *helper, n, [&](int i, std::vector<TPixelSegment>& segs) { run[i]->DirectBuild(segs); },
+        [&](int i, const std::vector<TPixelSegment>& segs) { run[i]->DirectFill(segs, img, clip); },
+        [](std::vector<TPixelSegment>& segs) { segs.clear(); });
   }
   directRun_.clear();
 }
@@ -789,7 +372,7 @@ void Tsp_XYPlot::paintEvent(QPaintEvent* e) {
     return;
   }
   QPainter wp(this);
-  if (mouseState_ == 2 && !snapshot_.isNull()) {
+  if (mouseState_ == TMouseState::Zooming && !snapshot_.isNull()) {
     // The rubber band moves over the picture taken when it appeared.
     wp.drawImage(0, 0, snapshot_);
   } else {
@@ -993,16 +576,16 @@ void Tsp_XYPlot::mousePressEvent(QMouseEvent* e) {
   const bool dbl = e->type() == QEvent::MouseButtonDblClick;
   const TShiftState st = ShiftOf(e, dbl);
   const QPoint pos = e->position().toPoint();
-  if (e->button() == Qt::LeftButton && mouseState_ == 0) {
+  if (e->button() == Qt::LeftButton && mouseState_ == TMouseState::Idle) {
     if (st == zoomKeys_ && zoom_ != zpdNone) {
       cur_ = pos;
       if (zoom_ == zpdHorizontal) cur_.setY(fTop_);
       if (zoom_ == zpdVertical) cur_.setX(fLeft_);
-      mouseState_ = 1;
+      mouseState_ = TMouseState::ZoomPending;
     } else if (st == panKeys_ && pan_ != zpdNone) {
       cur_ = pos;
       setCursor(panCursor_);
-      mouseState_ = 3;
+      mouseState_ = TMouseState::PanPending;
     }
   }
   if (OnMouseDown) OnMouseDown(this, e->button(), st, pos.x(), pos.y());
@@ -1011,27 +594,27 @@ void Tsp_XYPlot::mousePressEvent(QMouseEvent* e) {
 void Tsp_XYPlot::mouseMoveEvent(QMouseEvent* e) {
   const QPoint pos = e->position().toPoint();
   switch (mouseState_) {
-    case 1:
+    case TMouseState::ZoomPending:
       if (std::abs(pos.x() - cur_.x()) <= 3 && std::abs(pos.y() - cur_.y()) <= 3) break;
       setCursor(Qt::CrossCursor);
       other_ = ClampedOther(pos);
       if (!BufferedDisplay()) snapshot_ = ToImage();
       bandShown_ = true;
-      mouseState_ = 2;
+      mouseState_ = TMouseState::Zooming;
       update();
       break;
-    case 2:
+    case TMouseState::Zooming:
       other_ = ClampedOther(pos);
       update();
       break;
-    case 3:
+    case TMouseState::PanPending:
       if (pos == cur_) break;
       other_ = cur_;
       cur_ = pos;
       PanBy(cur_, other_, pan_);
-      mouseState_ = 4;
+      mouseState_ = TMouseState::Panning;
       break;
-    case 4:
+    case TMouseState::Panning:
       other_ = cur_;
       cur_ = pos;
       PanBy(cur_, other_, pan_);
@@ -1044,9 +627,9 @@ void Tsp_XYPlot::mouseMoveEvent(QMouseEvent* e) {
 
 void Tsp_XYPlot::mouseReleaseEvent(QMouseEvent* e) {
   const QPoint pos = e->position().toPoint();
-  if (mouseState_ == 1) {
+  if (mouseState_ == TMouseState::ZoomPending) {
     RestoreRanges();
-  } else if (mouseState_ == 2) {
+  } else if (mouseState_ == TMouseState::Zooming) {
     bandShown_ = false;
     snapshot_ = QImage();
     int x1 = cur_.x(), y1 = cur_.y(), x2 = other_.x(), y2 = other_.y();
@@ -1068,8 +651,8 @@ void Tsp_XYPlot::mouseReleaseEvent(QMouseEvent* e) {
     ZoomToRect(QRect(l, t, r - l, b - t), zoom_);
     update();
   }
-  if (mouseState_ != 0) {
-    mouseState_ = 0;
+  if (mouseState_ != TMouseState::Idle) {
+    mouseState_ = TMouseState::Idle;
     unsetCursor();
   }
   if (OnMouseUp) OnMouseUp(this, e->button(), ShiftOf(e, false), pos.x(), pos.y());

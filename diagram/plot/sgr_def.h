@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "diagram/plot/sgr_scale.h"
+#include "diagram/plot/sgr_thread.h"
 
 class Tsp_XYPlot;
 class Tsp_DataSeries;
@@ -30,6 +31,11 @@ enum TBorderStyle {
 enum TDSXAxis { dsxBottom, dsxTop };
 enum TDSYAxis { dsyLeft, dsyRight };
 enum TWhenDraw { dmBeforeSeries, dmAfterSeries };
+
+// What a press of the left button started: a rubber-band zoom that becomes
+// one (Zooming) once the pointer has moved more than 3 pixels, or a pan
+// that moves the axes (Panning) from the first move on.
+enum class TMouseState { Idle = 0, ZoomPending = 1, Zooming = 2, PanPending = 3, Panning = 4 };
 
 // Modifier keys, mouse buttons and the double-click flag of a mouse event.
 using TShiftState = unsigned;
@@ -288,7 +294,7 @@ class Tsp_XYPlot : public QWidget {
   bool LayoutValid() const { return layoutValid_; }
   bool FrameValid() const { return frameValid_; }
   bool FieldValid() const { return fieldValid_; }
-  int MouseState() const { return mouseState_; }
+  TMouseState MouseState() const { return mouseState_; }
 
   // The image a painter draws into when series may write its pixels
   // directly (32-bit, no transform, plain source-over); null otherwise.
@@ -349,20 +355,12 @@ class Tsp_XYPlot : public QWidget {
   bool drewOnTwo_ = false;  // the last field drawn had lines drawn on two threads
   // Series drawn together straight into the image, and their segments.
   std::vector<Tsp_DataSeries*> directRun_;
-  // Each on cache lines of its own: the two threads write them side by side.
-  enum { kFree, kClaimed, kReady };
-  struct alignas(64) TSegments {
-    std::vector<TPixelSegment> Segs;
-    std::atomic<int> State{kFree};
-    TSegments() = default;
-    TSegments(TSegments&& o) noexcept : Segs(std::move(o.Segs)) {}
-  };
-  std::vector<TSegments> directSegs_;
+  Tsp_InOrderRun<std::vector<TPixelSegment>> directSegs_;
   std::vector<Tsp_PlotMarker*> before_, after_;
   int fLeft_ = 0, fTop_ = 0, fRight_ = 3, fBottom_ = 3;
   QPainter* canvas_ = nullptr;
   int dWidth_ = 0, dHeight_ = 0;
-  int mouseState_ = 0;
+  TMouseState mouseState_ = TMouseState::Idle;
   QPoint cur_, other_;
   bool bandShown_ = false;
   QColor bgColor_;

@@ -1,3 +1,6 @@
+// Line attributes, number labels and the scale: its range, the mapping
+// between values and pixels, the tick grid, scrolling, painting and the
+// persisted form.
 #include "diagram/plot/sgr_scale.h"
 
 #include <QColor>
@@ -234,28 +237,39 @@ static bool RoundMode(uint32_t flags) {
   return !(flags & (sfNoTicksLabel | sfNoTicksAdjusted));
 }
 
-void Tsp_Scale::CalcTicks() {
-  ticksNum_ = ticksCount_;
-  if (ticksNum_ > 0) {
-    if (RoundMode(flags_)) {
-      long long n = ClampLL(std::nearbyint(last_ - first_));
-      if (n < 0) n = 0;
-      if (ticksCount_ == 1) {
-        // A zero step would divide by zero when scrolling.
-        step_ = static_cast<int>(std::max(1LL, n));
-        ticksNum_ = 1;
-      } else {
-        step_ = static_cast<int>(std::max(1LL, n / (ticksCount_ - 1)));
-        ticksNum_ = static_cast<int>(std::min<long long>(MaxTicks, n / step_ + 1));
-      }
-      for (int i = 0; i < ticksNum_; ++i)
-        ticks_[i] = Inversed() ? (last_ - static_cast<double>(i) * step_) / factor_
-                               : (first_ + static_cast<double>(i) * step_) / factor_;
-    } else {
-      for (int i = 0; i < ticksNum_; ++i)
-        ticks_[i] = ticksNum_ < 2 ? i : static_cast<double>(i) / (ticksNum_ - 1);
-    }
+TScaleTicks CalcScaleTicks(int requested, bool round, bool inversed, double first, double last,
+                           double factor, int step) {
+  TScaleTicks t;
+  t.Count = requested;
+  t.Step = step;
+  if (t.Count <= 0) return t;
+  if (!round) {
+    for (int i = 0; i < t.Count; ++i)
+      t.Values[i] = t.Count < 2 ? i : static_cast<double>(i) / (t.Count - 1);
+    return t;
   }
+  long long n = ClampLL(std::nearbyint(last - first));
+  if (n < 0) n = 0;
+  if (requested == 1) {
+    // A zero step would divide by zero when scrolling.
+    t.Step = static_cast<int>(std::max(1LL, n));
+    t.Count = 1;
+  } else {
+    t.Step = static_cast<int>(std::max(1LL, n / (requested - 1)));
+    t.Count = static_cast<int>(std::min<long long>(MaxTicks, n / t.Step + 1));
+  }
+  for (int i = 0; i < t.Count; ++i)
+    t.Values[i] = inversed ? (last - static_cast<double>(i) * t.Step) / factor
+                           : (first + static_cast<double>(i) * t.Step) / factor;
+  return t;
+}
+
+void Tsp_Scale::CalcTicks() {
+  const TScaleTicks t =
+      CalcScaleTicks(ticksCount_, RoundMode(flags_), Inversed(), first_, last_, factor_, step_);
+  ticksNum_ = t.Count;
+  step_ = t.Step;
+  std::copy(t.Values, t.Values + t.Count, ticks_);
   CalcTickPositions();
 }
 

@@ -162,6 +162,18 @@ class Tsp_Scale {
   Tsp_LineAttr lineAttr_;
 };
 
+// The ticks of a new grid. Round ticks (labelled, adjusted) fall on whole
+// steps of the scaled range first..last (values times factor) and are
+// returned as values; other ticks are evenly spaced fractions of the axis
+// length from 0 to 1. step is kept where no round step is worked out.
+struct TScaleTicks {
+  int Count = 0;
+  int Step = 1;  // scaled units between round ticks
+  double Values[MaxTicks] = {};
+};
+TScaleTicks CalcScaleTicks(int requested, bool round, bool inversed, double first, double last,
+                           double factor, int step);
+
 // Number label text for the "###0.##" family of formats: '0' digit always
 // shown, '#' digit shown when significant, '.' the locale's separator.
 std::string FormatNumberLabel(const std::string& fmt, double v);

@@ -1,3 +1,5 @@
+// The drawing helper thread: its start, its sleep and wake-up, and the
+// hand-over of one job at a time from the GUI thread.
 #include "diagram/plot/sgr_thread.h"
 
 #include <sched.h>

@@ -7,9 +7,11 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class Tsp_DrawHelper {
  public:
@@ -67,3 +69,79 @@ void CpuRelax();
 // few thousand steps, then giving the processor away, in case the thread
 // waited for has lost its own.
 void WaitStep(int& steps);
+
+// Items made on either thread and used on the calling thread one after the
+// other in their order, so that what the uses draw overlaps as if drawn
+// alone. The helper makes items from the first one on; the caller uses each
+// as soon as it is ready and, rather than wait for one the helper is still
+// making, makes items from the last one backwards.
+template <typename TItem>
+class Tsp_InOrderRun {
+ public:
+  TItem& Item(int i) { return slots_[static_cast<size_t>(i)].Item; }
+  // Room for n items; what the items hold is kept for the next run.
+  void Reserve(int n) {
+    if (slots_.size() < static_cast<size_t>(n)) slots_ = std::vector<TSlot>(static_cast<size_t>(n));
+  }
+
+  // make(i, item) on either thread; use(i, item) here, for i = 0 .. n-1 in
+  // order. What make throws on the helper is thrown here once the run is
+  // over, after drop(item) has emptied that item; it is still used.
+  template <typename TMake, typename TUse, typename TDrop>
+  void Run(Tsp_DrawHelper& helper, int n, TMake&& make, TUse&& use, TDrop&& drop) {
+    Reserve(n);
+    for (int i = 0; i < n; ++i) slots_[i].State.store(kFree, std::memory_order_relaxed);
+    std::exception_ptr helperFailure;
+    helper.Run([&](bool onHelper) {
+      if (onHelper) {
+        for (int i = 0; i < n; ++i)
+          if (Claim(i)) {
+            try {
+              make(i, slots_[i].Item);
+            } catch (...) {
+              drop(slots_[i].Item);
+              if (!helperFailure) helperFailure = std::current_exception();
+            }
+            slots_[i].State.store(kReady, std::memory_order_release);
+          }
+        return;
+      }
+      int back = n - 1;
+      for (int i = 0; i < n; ++i) {
+        TSlot& d = slots_[i];
+        if (Claim(i)) {
+          make(i, d.Item);
+        } else {
+          for (int steps = 0; d.State.load(std::memory_order_acquire) != kReady;) {
+            while (back > i && !Claim(back)) --back;
+            if (back > i) {
+              make(back, slots_[back].Item);
+              slots_[back].State.store(kReady, std::memory_order_relaxed);
+              --back;
+            } else {
+              WaitStep(steps);
+            }
+          }
+        }
+        use(i, d.Item);
+      }
+    });
+    if (helperFailure) std::rethrow_exception(helperFailure);
+  }
+
+ private:
+  enum : int { kFree, kClaimed, kReady };
+  // Each on cache lines of its own: the two threads write them side by side.
+  struct alignas(64) TSlot {
+    TItem Item;
+    std::atomic<int> State{kFree};
+    TSlot() = default;
+    TSlot(TSlot&& o) noexcept : Item(std::move(o.Item)) {}
+  };
+  // An item is made by whichever thread claims it first.
+  bool Claim(int i) {
+    int expected = kFree;
+    return slots_[i].State.compare_exchange_strong(expected, kClaimed, std::memory_order_acquire);
+  }
+  std::vector<TSlot> slots_;
+};

@@ -397,11 +397,11 @@ TEST_F(MousePlot, RubberBandZoomAndUndo) {
   QPoint a = At(2, 8), b = At(6, 2);
   int draws = fieldDraws;
   Send(QEvent::MouseButtonPress, a, Qt::LeftButton, Qt::LeftButton, Qt::ShiftModifier);
-  EXPECT_EQ(plot.MouseState(), 1);
+  EXPECT_EQ(plot.MouseState(), TMouseState::ZoomPending);
   Send(QEvent::MouseMove, a + QPoint(2, 3), Qt::NoButton, Qt::LeftButton, Qt::ShiftModifier);
-  EXPECT_EQ(plot.MouseState(), 1);  // within 3 pixels
+  EXPECT_EQ(plot.MouseState(), TMouseState::ZoomPending);  // within 3 pixels
   Send(QEvent::MouseMove, b, Qt::NoButton, Qt::LeftButton, Qt::ShiftModifier);
-  EXPECT_EQ(plot.MouseState(), 2);
+  EXPECT_EQ(plot.MouseState(), TMouseState::Zooming);
   // The band shows over the buffered picture without redrawing the field.
   QImage shown = plot.grab().toImage().convertToFormat(QImage::Format_RGB32);
   int dark = 0;
@@ -409,7 +409,7 @@ TEST_F(MousePlot, RubberBandZoomAndUndo) {
   EXPECT_GT(dark, (b.x() - a.x()) / 4);
   EXPECT_EQ(fieldDraws, draws);
   Send(QEvent::MouseButtonRelease, b, Qt::LeftButton, Qt::NoButton, Qt::ShiftModifier);
-  EXPECT_EQ(plot.MouseState(), 0);
+  EXPECT_EQ(plot.MouseState(), TMouseState::Idle);
   EXPECT_NEAR(plot.BottomAxis().Min(), 2, 0.1);
   EXPECT_NEAR(plot.BottomAxis().Max(), 6, 0.1);
   EXPECT_NEAR(plot.LeftAxis().Min(), 2, 0.15);
@@ -444,7 +444,7 @@ TEST_F(MousePlot, PanFollowsThePointer) {
   Drag(a, a + QPoint(20, 0), Qt::ControlModifier);
   EXPECT_NEAR(plot.BottomAxis().Min(), -20 / ppu, 1e-9);
   EXPECT_DOUBLE_EQ(plot.LeftAxis().Min(), 0);
-  EXPECT_EQ(plot.MouseState(), 0);
+  EXPECT_EQ(plot.MouseState(), TMouseState::Idle);
   // Dragging down moves the vertical range up.
   Drag(a, a + QPoint(0, 10), Qt::ControlModifier);
   EXPECT_GT(plot.LeftAxis().Min(), 0);
@@ -477,7 +477,7 @@ TEST_F(MousePlot, OnlyTheLeftButtonDoubleClicks) {
 TEST_F(MousePlot, ExtraModifierStartsNothing) {
   Send(QEvent::MouseButtonPress, At(2, 8), Qt::LeftButton, Qt::LeftButton,
        Qt::ShiftModifier | Qt::ControlModifier);
-  EXPECT_EQ(plot.MouseState(), 0);
+  EXPECT_EQ(plot.MouseState(), TMouseState::Idle);
   Send(QEvent::MouseMove, At(6, 2), Qt::NoButton, Qt::LeftButton,
        Qt::ShiftModifier | Qt::ControlModifier);
   Send(QEvent::MouseButtonRelease, At(6, 2), Qt::LeftButton, Qt::NoButton,

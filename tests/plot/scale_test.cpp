@@ -104,6 +104,40 @@ TEST(ScaleTicks, RoundValues) {
   EXPECT_EQ(s.StartOverhang(7, 13), 0);
 }
 
+TEST(ScaleTicks, TheGridAsAPlainFunction) {
+  // 0..100 scaled by 10: 1000 units, five ticks 250 units apart.
+  TScaleTicks t = CalcScaleTicks(5, true, false, 0, 1000, 10, 7);
+  ASSERT_EQ(t.Count, 5);
+  EXPECT_EQ(t.Step, 250);
+  for (int i = 0; i < 5; ++i) EXPECT_DOUBLE_EQ(t.Values[i], 25.0 * i);
+  // Inversed: from the top down, same step.
+  t = CalcScaleTicks(5, true, true, 0, 1000, 10, 7);
+  ASSERT_EQ(t.Count, 5);
+  EXPECT_DOUBLE_EQ(t.Values[0], 100);
+  EXPECT_DOUBLE_EQ(t.Values[4], 0);
+  // One tick on an empty range still has a step (scrolling divides by it).
+  t = CalcScaleTicks(1, true, false, 3, 3, 1, 7);
+  EXPECT_EQ(t.Count, 1);
+  EXPECT_EQ(t.Step, 1);
+  // A range narrower than the ticks asked for: steps of one, fewer ticks.
+  t = CalcScaleTicks(11, true, false, 0, 4, 1, 7);
+  EXPECT_EQ(t.Count, 5);
+  EXPECT_EQ(t.Step, 1);
+  // An uneven division never gives more than MaxTicks.
+  t = CalcScaleTicks(21, true, false, 0, 439, 1, 7);
+  EXPECT_EQ(t.Step, 21);
+  EXPECT_EQ(t.Count, MaxTicks);
+  // Unadjusted: fractions of the length; the step stays as it was.
+  t = CalcScaleTicks(3, false, false, 0, 1000, 10, 7);
+  ASSERT_EQ(t.Count, 3);
+  EXPECT_EQ(t.Step, 7);
+  EXPECT_DOUBLE_EQ(t.Values[1], 0.5);
+  EXPECT_DOUBLE_EQ(t.Values[2], 1);
+  t = CalcScaleTicks(0, true, false, 0, 1000, 10, 7);
+  EXPECT_EQ(t.Count, 0);
+  EXPECT_EQ(t.Step, 7);
+}
+
 TEST(ScaleTicks, InvertedAndEvenlySpaced) {
   Horizontal s;
   s.SetTicks(11);

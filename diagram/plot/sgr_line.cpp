@@ -1,0 +1,310 @@
+// Drawing of the line series: point markers, the every-segment and the
+// reduced line through the painter or straight into the image, the quick
+// append of one reading and the legend sample.
+#include <QPainter>
+#include <QPolygon>
+#include <algorithm>
+#include <cmath>
+
+#include "diagram/plot/sgr_data.h"
+#include "diagram/plot/sgr_raster.h"
+
+void Tsp_PointAttr::Changed() {
+  if (onChange_) onChange_();
+}
+void Tsp_PointAttr::LimitBorder() {
+  borderWidth_ = std::min({borderWidth_, h_, v_});
+}
+void Tsp_PointAttr::SetKind(TPointKind k) {
+  if (k == kind_) return;
+  kind_ = k;
+  Changed();
+}
+void Tsp_PointAttr::SetHSize(int s) {
+  if (s < 0) s = 1;
+  int h = s / 2;
+  if (h == h_) return;
+  h_ = h;
+  LimitBorder();
+  Changed();
+}
+void Tsp_PointAttr::SetVSize(int s) {
+  if (s < 0) s = 1;
+  int v = s / 2;
+  if (v == v_) return;
+  v_ = v;
+  LimitBorder();
+  Changed();
+}
+void Tsp_PointAttr::SetVisible(bool v) {
+  if (v == visible_) return;
+  visible_ = v;
+  Changed();
+}
+void Tsp_PointAttr::SetBorderWidth(int w) {
+  if (w < 0) w = 1;
+  w = std::min({w, h_, v_});
+  if (w == borderWidth_) return;
+  borderWidth_ = w;
+  Changed();
+}
+void Tsp_PointAttr::SetBorderColor(TColor c) {
+  if (c == borderColor_) return;
+  borderColor_ = c;
+  Changed();
+}
+void Tsp_PointAttr::SetColor(TColor c) {
+  if (c == color_) return;
+  color_ = c;
+  Changed();
+}
+void Tsp_PointAttr::SetBrushStyle(Qt::BrushStyle s) {
+  if (s == brushStyle_) return;
+  brushStyle_ = s;
+  Changed();
+}
+void Tsp_PointAttr::Assign(const Tsp_PointAttr& o) {
+  kind_ = o.kind_;
+  visible_ = o.visible_;
+  h_ = o.h_;
+  v_ = o.v_;
+  color_ = o.color_;
+  brushStyle_ = o.brushStyle_;
+  LimitBorder();
+  Changed();
+}
+
+Tsp_XYLine::Tsp_XYLine(QObject* owner) : Tsp_XYDataSeries(owner) {
+  pointAttr_.SetOnChange([this] { AttrChanged(true); });
+}
+
+Tsp_XYLine::~Tsp_XYLine() {
+  pointAttr_.SetOnChange(nullptr);
+}
+
+void Tsp_XYLine::AttrChanged(bool pointAttr) {
+  Tsp_XYDataSeries::AttrChanged(pointAttr);
+}
+
+void Tsp_XYLine::SetLineDrawing(TLineDrawing d) {
+  if (d == drawing_) return;
+  drawing_ = d;
+  AttrChanged(false);
+}
+
+namespace {
+// One buffer for the segments of whichever line is being drawn: it stays in
+// the processor's cache from line to line, where a buffer per line would
+// not. GUI thread only, like all drawing.
+std::vector<TPixelSegment>& SegmentScratch() {
+  static std::vector<TPixelSegment> buf;
+  return buf;
+}
+}  // namespace
+
+namespace {
+// Wide solid pens go straight into a 32-bit image: the painter's path
+// stroking costs about a microsecond per segment, this a few nanoseconds.
+bool DirectPen(const Tsp_LineAttr& la) {
+  return la.Width() >= 2 && (la.Style() == psSolid || la.Style() == psInsideFrame);
+}
+}  // namespace
+
+void Tsp_XYLine::DrawLines(QPainter& p, const std::vector<TPixelSegment>& lines, bool direct) {
+  if (lines.empty()) return;
+  const Tsp_LineAttr& la = LineAttr();
+  if (direct && Plot() && DirectPen(la)) {
+    if (QImage* img = Tsp_XYPlot::DirectImage(p)) {
+      const QRect clip = Plot()->FieldRect() & img->rect();
+      if (!clip.isEmpty()) DirectFill(lines, *img, clip);
+      return;
+    }
+  }
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  p.setPen(la.Pen());
+  p.setBrush(Qt::NoBrush);
+  std::vector<QLine> q;
+  q.reserve(lines.size());
+  for (const TPixelSegment& l : lines) q.emplace_back(l.X1, l.Y1, l.X2, l.Y2);
+  p.drawLines(q.data(), static_cast<int>(q.size()));
+}
+
+void Tsp_XYLine::DirectFill(const std::vector<TPixelSegment>& segs, QImage& img,
+                            const QRect& clip) {
+  const Tsp_LineAttr& la = LineAttr();
+  FillSegments(img, clip, segs, la.Width() / 2.0, 0xFF000000u | la.Color());
+}
+
+Tsp_DataSeries::TDirect Tsp_XYLine::DirectPrepare() {
+  Tsp_XYPlot* pl = Plot();
+  const int n = Count();
+  if (!pl || !pl->Canvas() || pointAttr_.Visible()) return dNo;
+  const Tsp_LineAttr& la = LineAttr();
+  if (!la.Visible() || la.Style() == psClear || n < 2) return dNothing;
+  Tsp_Axis& ax = *HAxis();
+  Tsp_Axis& ay = *VAxis();
+  double xmin, xmax, ymin, ymax;
+  if (!GetXMin(xmin) || !GetXMax(xmax) || !GetYMin(ymin) || !GetYMax(ymax)) return dNothing;
+  if (xmin > ax.Max() || xmax < ax.Min() || ymin > ay.Max() || ymax < ay.Min()) return dNothing;
+  if (drawing_ != ldReduced || !XSorted() || HasNaNY() || !DirectPen(la)) return dNo;
+  return dYes;
+}
+
+void Tsp_XYLine::DirectBuild(std::vector<TPixelSegment>& segs) {
+  segs.clear();
+  BuildReduced(*HAxis(), *VAxis(), segs);
+}
+
+void Tsp_XYLine::DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
+  std::vector<TPixelSegment>& segs = SegmentScratch();
+  segs.clear();
+  const int n = Count();
+  auto nanAt = [&](int i) {
+    const TXY& t = pts_[Phys(i)];
+    return std::isnan(t.x) || std::isnan(t.y);
+  };
+  QPoint prev(ax.ValueToPixel(GetX(0)), ay.ValueToPixel(GetY(0)));
+  bool prevNaN = nanAt(0);
+  for (int i = 1; i < n; ++i) {
+    const TXY& t = pts_[Phys(i)];
+    QPoint cur(ax.ValueToPixel(t.x), ay.ValueToPixel(t.y));
+    bool curNaN = nanAt(i);
+    // A point without a value is a gap, not a jump to the edge.
+    if (!prevNaN && !curNaN && !(FarOff(prev) && FarOff(cur))) segs.emplace_back(prev, cur);
+    prev = cur;
+    prevNaN = curNaN;
+  }
+  DrawLines(p, segs, drawing_ == ldReduced);
+}
+
+void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
+  std::vector<TPixelSegment>& out = SegmentScratch();
+  out.clear();
+  BuildReduced(ax, ay, out);
+  DrawLines(p, out, true);
+}
+
+void Tsp_XYLine::DrawPoint(QPainter& p, int x, int y, double xv, double yv) {
+  const int h = pointAttr_.HalfH(), v = pointAttr_.HalfV();
+  switch (pointAttr_.Kind()) {
+    case ptCustom:
+      if (OnDrawCustomPoint) OnDrawCustomPoint(this, xv, yv, x, y);
+      break;
+    case ptEllipse:
+      p.drawEllipse(QRect(x - h, y - v, 2 * h, 2 * v));
+      break;
+    case ptDiamond:
+      p.drawPolygon(
+          QPolygon({QPoint(x, y - v), QPoint(x + h, y), QPoint(x, y + v), QPoint(x - h, y)}));
+      break;
+    case ptCross:
+      p.drawLine(x - h, y, x + h, y);
+      p.drawLine(x, y - v, x, y + v);
+      break;
+    case ptTriangle:
+      p.drawPolygon(QPolygon({QPoint(x, y - v), QPoint(x + h, y + v), QPoint(x - h, y + v)}));
+      break;
+    case ptDownTriangle:
+      p.drawPolygon(QPolygon({QPoint(x - h, y - v), QPoint(x + h, y - v), QPoint(x, y + v)}));
+      break;
+    default:
+      p.drawRect(QRect(x - h, y - v, 2 * h, 2 * v));
+      break;
+  }
+}
+
+static void SetMarkerPen(QPainter& p, const Tsp_PointAttr& pa) {
+  QPen pen(ToQColor(pa.BorderColor()));
+  pen.setWidth(pa.BorderWidth());
+  pen.setStyle(Qt::SolidLine);
+  p.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  p.setPen(pen);
+  p.setBrush(QBrush(ToQColor(pa.Color()), pa.BrushStyle()));
+}
+
+void Tsp_XYLine::Draw() {
+  Tsp_XYPlot* pl = Plot();
+  const int n = Count();
+  if (!pl || n == 0 || !pl->Canvas()) return;
+  const bool lineOn = LineAttr().Visible() && LineAttr().Style() != psClear && n >= 2;
+  if (!lineOn && !pointAttr_.Visible()) return;
+  Tsp_Axis& ax = *HAxis();
+  Tsp_Axis& ay = *VAxis();
+  double xmin, xmax, ymin, ymax;
+  if (!GetXMin(xmin) || !GetXMax(xmax) || !GetYMin(ymin) || !GetYMax(ymax)) return;
+  if (xmin > ax.Max() || xmax < ax.Min() || ymin > ay.Max() || ymax < ay.Min()) return;
+  QPainter& p = *pl->Canvas();
+  p.save();
+  if (lineOn) {
+    if (drawing_ == ldReduced && XSorted() && !HasNaNY())
+      DrawLineReduced(p, ax, ay);
+    else
+      DrawLineEvery(p, ax, ay);
+  }
+  if (pointAttr_.Visible()) {
+    SetMarkerPen(p, pointAttr_);
+    const QRect field = pl->FieldRect();
+    for (int i = 0; i < n; ++i) {
+      const TXY& t = pts_[Phys(i)];
+      QPoint q(ax.ValueToPixel(t.x), ay.ValueToPixel(t.y));
+      if (std::isnan(t.x) || std::isnan(t.y)) continue;
+      if (field.contains(q)) DrawPoint(p, q.x(), q.y(), t.x, t.y);
+    }
+  }
+  p.restore();
+}
+
+void Tsp_XYLine::QuickAddXY(double x, double y) {
+  Store(x, y);
+  Tsp_XYPlot* pl = Plot();
+  if (!pl || !Active()) return;
+  QImage* bmp = pl->Bitmap();
+  if (!bmp) {
+    // Without the off-screen image there is nothing to draw into outside a
+    // paint; the field is repainted instead.
+    pl->InvalidateParts(false, false, true);
+    return;
+  }
+  Tsp_Axis& ax = *HAxis();
+  Tsp_Axis& ay = *VAxis();
+  const QRect field = pl->FieldRect();
+  QPainter p(bmp);
+  p.setClipRect(field);
+  const int n = Count();
+  const TXY& last = pts_[Phys(n - 1)];
+  QPoint q(ax.ValueToPixel(last.x), ay.ValueToPixel(last.y));
+  if (LineAttr().Visible() && LineAttr().Style() != psClear && n >= 2) {
+    const TXY& pr = pts_[Phys(n - 2)];
+    QPoint o(ax.ValueToPixel(pr.x), ay.ValueToPixel(pr.y));
+    if (field.contains(o) || field.contains(q)) {
+      std::vector<TPixelSegment>& one = SegmentScratch();
+      one.assign(1, TPixelSegment(o, q));
+      DrawLines(p, one, drawing_ == ldReduced);
+    }
+  }
+  if (pointAttr_.Visible() && field.contains(q)) {
+    SetMarkerPen(p, pointAttr_);
+    DrawPoint(p, q.x(), q.y(), last.x, last.y);
+  }
+  p.end();
+  pl->update();
+}
+
+void Tsp_XYLine::DrawLegendSample(QPainter& canvas, const QRect& r) {
+  const bool lineOn = LineAttr().Visible();
+  if (!lineOn && !pointAttr_.Visible()) return;
+  const QPen oldPen = canvas.pen();
+  const QBrush oldBrush = canvas.brush();
+  const int left = r.left(), right = r.left() + r.width();
+  const int y = (r.top() + r.top() + r.height()) / 2;
+  if (lineOn) {
+    canvas.setPen(LineAttr().Pen());
+    canvas.drawLine(left + 1, y, right, y);
+  }
+  if (pointAttr_.Visible()) {
+    SetMarkerPen(canvas, pointAttr_);
+    DrawPoint(canvas, (left + right) / 2, y, 0, 0);
+  }
+  canvas.setPen(oldPen);
+  canvas.setBrush(oldBrush);
+}

@@ -1,0 +1,362 @@
+// The reduced drawing of a line with sorted X: each pixel column becomes at
+// most a join from the previous column and one vertical segment, found with
+// a few mappings per column and kept from one drawing to the next.
+#include <QPoint>
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+#include "diagram/plot/sgr_data.h"
+#include "diagram/plot/sgr_raster.h"
+
+namespace {
+// A kept column whose points moved by a few at its ends (the time axis slid
+// a little, a point arrived or expired) is brought up to date from those
+// points alone: new points widen its extremes; a point that left changes
+// nothing when it lay strictly inside them. Otherwise false: scan again.
+template <typename TColumnT, typename TPy>
+bool SlideColumn(TColumnT& col, int64_t seq0, int i, int j, TPy py, bool yUp) {
+  constexpr int64_t kMaxMoved = 16;
+  if (col.Seq0 < 0) return false;
+  const int64_t c0 = col.Seq0 - seq0, c1 = col.Seq1 - seq0;  // kept range, as indexes now
+  if (c0 < 0 || c1 <= c0 || c0 >= j || c1 <= i) return false;
+  if (std::abs(c0 - i) + std::abs(c1 - j) > kMaxMoved) return false;
+  int lo = std::min(col.YMin, col.YMax), hi = std::max(col.YMin, col.YMax);
+  for (int64_t k = c0; k < i; ++k) {  // left at the start
+    const int y = py(static_cast<int>(k));
+    if (y <= lo || y >= hi) return false;
+  }
+  for (int64_t k = j; k < c1; ++k) {  // left at the end
+    const int y = py(static_cast<int>(k));
+    if (y <= lo || y >= hi) return false;
+  }
+  for (int64_t k = i; k < c0; ++k) {  // came at the start
+    const int y = py(static_cast<int>(k));
+    lo = std::min(lo, y);
+    hi = std::max(hi, y);
+  }
+  for (int64_t k = c1; k < j; ++k) {  // came at the end
+    const int y = py(static_cast<int>(k));
+    lo = std::min(lo, y);
+    hi = std::max(hi, y);
+  }
+  // The lowest value sits at the lowest pixel when the scale runs upwards.
+  col.YMin = yUp ? lo : hi;
+  col.YMax = yUp ? hi : lo;
+  return true;
+}
+
+// ValueToPixel's own arithmetic, inline: the same product and sum, rounded
+// half to even as nearbyint does in the default rounding mode (the constant
+// is 1.5 * 2^52; exact for every value the clamp lets through), clamped the
+// same way. The reduction maps every visible point, so the call matters.
+struct TPixMap {
+  double ov, ppu, op;
+  explicit TPixMap(const Tsp_Scale& s)
+      : ov(s.OriginValue()), ppu(s.PixelsPerUnit()), op(s.OriginPixel()) {}
+  int operator()(double v) const {
+    const double q = (v - ov) * ppu + op;
+    if (!(q >= -MaxPixelCoord)) return -MaxPixelCoord;  // NaN too
+    if (q > MaxPixelCoord) return MaxPixelCoord;
+    constexpr double kRound = 6755399441055744.0;
+    return static_cast<int>((q + kRound) - kRound);
+  }
+};
+}  // namespace
+
+// Every stored segment whose ends share a pixel column is vertical, so a
+// column is fully described by its first, lowest, highest and last point.
+// The columns are found on the sorted X values with the same value-to-pixel
+// mapping the exact drawing uses, so the bins match it. The end of a column
+// is first guessed from the length of the previous one, which for evenly
+// spaced readings is right or one off, so a column costs a few mappings.
+class Tsp_ColumnReducer {
+ public:
+  Tsp_ColumnReducer(Tsp_XYLine& line, const Tsp_Axis& ax, const Tsp_Axis& ay,
+                    std::vector<TPixelSegment>& out)
+      : line_(line),
+        out_(out),
+        n_(line.Count()),
+        inc_(ax.PixelsPerUnit() >= 0),
+        yUp_(ay.PixelsPerUnit() >= 0),
+        lo_(line.Plot()->FieldLeft() - 3),
+        hi_(line.Plot()->FieldRight() + 3),
+        mapX_(ax),
+        mapY_(ay),
+        pts_(line.pts_.data()),
+        head_(line.RingHead()),
+        cap_(line.RingCapacity()),
+        seq0_(line.FirstSeq()) {}
+
+  void Run(const Tsp_Axis& ax, const Tsp_Axis& ay) {
+    const int a = FindFirstVisible();
+    line_.firstVisibleSeq_ = seq0_ + a;
+    if (a > 0) {
+      prev_ = QPoint(Px(a - 1), Py(a - 1));
+      havePrev_ = true;
+    }
+    CheckKeptColumns(ax, ay);
+    EmitColumns(a);
+  }
+
+ private:
+  using TXY = Tsp_XYLine::TXY;
+  using TColumn = Tsp_XYLine::TColumn;
+  // Columns of a few points are cheaper to look at again than to look up.
+  static constexpr int kKeptRun = 8;
+
+  const TXY& At(int i) const {
+    const int p = head_ + i;
+    return pts_[p >= cap_ ? p - cap_ : p];
+  }
+  int Px(int i) const { return mapX_(At(i).x); }
+  int Py(int i) const { return mapY_(At(i).y); }
+  bool Before(int c) const { return inc_ ? c < lo_ : c > hi_; }
+  bool Beyond(int c) const { return inc_ ? c > hi_ : c < lo_; }
+  TColumn& Column(int c) { return line_.columns_[static_cast<size_t>(c - lo_)]; }
+
+  // While the time axis only slides, the first visible point is at or next
+  // to last time's: searching outwards from there reads a few neighbouring
+  // points where a search of the whole buffer would read a dozen scattered
+  // ones.
+  int FindFirstVisible() const {
+    int below = 0, from = n_;  // points before `below` are all before, none from `from` on
+    const int64_t hint = line_.firstVisibleSeq_ - seq0_;
+    if (line_.firstVisibleSeq_ >= 0 && hint >= 0 && hint <= n_)
+      GallopFrom(static_cast<int>(hint), below, from);
+    while (below < from) {
+      const int m = below + (from - below) / 2;
+      if (Before(Px(m)))
+        below = m + 1;
+      else
+        from = m;
+    }
+    return below;
+  }
+
+  void GallopFrom(int h, int& below, int& from) const {
+    if (h < n_ && Before(Px(h))) {
+      below = h + 1;
+      for (int step = 1; h + step < n_; step *= 2) {
+        if (!Before(Px(h + step))) {
+          from = h + step;
+          return;
+        }
+        below = h + step + 1;
+      }
+    } else {
+      from = h;
+      for (int step = 1; h - step >= 0; step *= 2) {
+        if (Before(Px(h - step))) {
+          below = h - step + 1;
+          return;
+        }
+        from = h - step;
+      }
+    }
+  }
+
+  // Columns of the last drawing are kept while the zoom, the temperature
+  // scale and the stored points (apart from the two ends) are the same.
+  void CheckKeptColumns(const Tsp_Axis& ax, const Tsp_Axis& ay) {
+    Tsp_XYLine::TColumnKey key;
+    key.Xppu = ax.PixelsPerUnit();
+    key.Yov = ay.OriginValue();
+    key.Yppu = ay.PixelsPerUnit();
+    key.Yop = ay.OriginPixel();
+    key.Lo = lo_;
+    key.Hi = hi_;
+    key.Stamp = line_.EditStamp();
+    std::vector<TColumn>& columns = line_.columns_;
+    if (!(key == line_.columnKey_) || columns.size() != static_cast<size_t>(hi_ - lo_ + 1)) {
+      columns.assign(static_cast<size_t>(hi_ - lo_ + 1), TColumn());
+      line_.columnKey_ = key;
+      line_.columnsKept_ = false;
+    }
+    if (line_.columnsKept_) PrefetchMovedEnds();
+  }
+
+  // Where a kept column's end no longer maps where it did (the axis slid a
+  // point across the column edge), the points there will be read. They lie
+  // scattered over a large buffer that is rarely in the cache, so they are
+  // asked for now, all at once, rather than waited for one by one.
+  void PrefetchMovedEnds() const {
+    const std::vector<TColumn>& columns = line_.columns_;
+    for (size_t k = 0; k < columns.size(); ++k) {
+      const TColumn& col = columns[k];
+      if (col.Seq0 < 0 || !col.HasNext) continue;
+      const int64_t e = col.Seq1 - seq0_;  // the first point after the column
+      if (e < 2 || e >= n_) continue;
+      const int c = lo_ + static_cast<int>(k);
+      if (mapX_(col.XLast) == c && mapX_(col.XNext) != c) continue;
+      __builtin_prefetch(&At(static_cast<int>(e) - 2));
+      __builtin_prefetch(&At(static_cast<int>(e)));
+    }
+  }
+
+  void EmitColumns(int i) {
+    int run = 1;
+    int c = i < n_ ? Px(i) : 0;  // column of point i
+    while (i < n_) {
+      if (Beyond(c)) {
+        if (havePrev_) Add(prev_, QPoint(c, Py(i)));
+        break;
+      }
+      if (run < kKeptRun) {
+        if (WalkSparse(i, c, run)) continue;
+        run = kKeptRun;
+      }
+      int next = 0;
+      bool nextKnown = false;
+      const int j = FindColumnEnd(i, c, run, next, nextKnown);
+      run = j - i;
+      TColumn one;
+      if (run >= kKeptRun) line_.columnsKept_ = true;
+      TColumn& col = run >= kKeptRun ? Column(c) : one;
+      Fetch(col, i, j);
+      Emit(c, col.YFirst, col.YMin, col.YMax, col.YLast);
+      i = j;
+      if (i < n_) c = nextKnown ? next : Px(i);
+    }
+  }
+
+  // Sparse points (a short time range): the column is walked point by point
+  // and emitted. False when it turns out dense, to be looked up instead.
+  bool WalkSparse(int& i, int& c, int& run) {
+    const int yFirst = Py(i);
+    int pmin = yFirst, pmax = yFirst, yLast = yFirst, j = i + 1, cj = c;
+    while (j < n_ && j - i < kKeptRun) {
+      cj = Px(j);
+      if (cj != c) break;
+      const int y = Py(j);
+      pmin = std::min(pmin, y);
+      pmax = std::max(pmax, y);
+      yLast = y;
+      ++j;
+    }
+    if (j != n_ && cj == c) return false;
+    // The lowest value sits at the lowest pixel when the scale runs upwards.
+    Emit(c, yFirst, yUp_ ? pmin : pmax, yUp_ ? pmax : pmin, yLast);
+    run = j - i;
+    i = j;
+    c = cj;
+    return true;
+  }
+
+  // The index after the last point of column c, which starts at point i.
+  // The column ends about where the previous one's length says (evenly
+  // spaced readings), or where it ended last time. next is set to the
+  // column of that point when it is known on the way (nextKnown).
+  int FindColumnEnd(int i, int c, int run, int& next, bool& nextKnown) {
+    int g = std::min(i + run, n_);
+    const TColumn* kept = nullptr;  // last time's column ending at g
+    const TColumn& col = Column(c);
+    if (col.Seq0 >= 0 && col.Seq1 - seq0_ > i && col.Seq1 - seq0_ <= n_) {
+      g = static_cast<int>(col.Seq1 - seq0_);
+      kept = &col;
+    }
+    // The kept X values are those of the same stored points (the edit stamp
+    // is part of the key), so they map exactly as the points would.
+    if (g - 1 > i && (kept ? mapX_(kept->XLast) : Px(g - 1)) != c) {
+      // A kept column usually lost one point at its end: look there before
+      // searching the whole column.
+      if (kept && g - 2 > i && Px(g - 2) == c) return g - 1;
+      return Split(i, g - 1, c);
+    }
+    if (g == n_) return n_;
+    next = kept && kept->HasNext ? mapX_(kept->XNext) : Px(g);
+    if (next != c) {
+      nextKnown = true;
+      return g;
+    }
+    return Gallop(g, c);
+  }
+
+  // Longer than guessed: gallop on from point l of column c.
+  int Gallop(int l, int c) const {
+    int h = n_;
+    for (int step = 1;; step *= 2) {
+      const int k = l + step;
+      if (k >= n_) break;
+      if (Px(k) != c) {
+        h = k;
+        break;
+      }
+      l = k;
+    }
+    return Split(l, h, c);
+  }
+
+  // Index of the first point after l outside column c, given Px(l) == c and
+  // Px(h) != c (h == n: past the end).
+  int Split(int l, int h, int c) const {
+    while (h - l > 1) {
+      const int m = l + (h - l) / 2;
+      if (Px(m) == c)
+        l = m;
+      else
+        h = m;
+    }
+    return h;
+  }
+
+  // The extremes of points [i, j) into col, unless it holds them already.
+  void Fetch(TColumn& col, int i, int j) {
+    if (col.Seq0 != seq0_ + i || col.Seq1 != seq0_ + j) {
+      const int yFirst = Py(i);
+      if (j - i == 1) {
+        col.YMin = col.YMax = col.YLast = yFirst;
+      } else {
+        if (!SlideColumn(
+                col, seq0_, i, j, [this](int k) { return Py(k); }, yUp_)) {
+          col.YMin = col.YMax = yFirst;
+          double mn, mx;
+          if (line_.RangeMinMaxY(i, j, mn, mx)) {
+            col.YMin = mapY_(mn);
+            col.YMax = mapY_(mx);
+          }
+        }
+        col.YLast = Py(j - 1);
+      }
+      col.Seq0 = seq0_ + i;
+      col.Seq1 = seq0_ + j;
+      col.YFirst = yFirst;
+      col.XLast = At(j - 1).x;
+      col.HasNext = false;
+    }
+    if (!col.HasNext && j < n_) {
+      col.XNext = At(j).x;
+      col.HasNext = true;
+    }
+  }
+
+  void Emit(int c, int yFirst, int yMin, int yMax, int yLast) {
+    if (havePrev_) Add(prev_, QPoint(c, yFirst));
+    if (yMin != yMax) Add(QPoint(c, yMin), QPoint(c, yMax));
+    prev_ = QPoint(c, yLast);
+    havePrev_ = true;
+  }
+
+  void Add(const QPoint& s, const QPoint& e) {
+    if (!(FarOff(s) && FarOff(e))) out_.emplace_back(s, e);
+  }
+
+  Tsp_XYLine& line_;
+  std::vector<TPixelSegment>& out_;
+  const int n_;
+  const bool inc_, yUp_;
+  const int lo_, hi_;
+  const TPixMap mapX_, mapY_;
+  // The ring's fields as copies: the segment stores could otherwise alias
+  // them, and they would be loaded again for every point.
+  const TXY* const pts_;
+  const int head_, cap_;
+  const int64_t seq0_;
+  QPoint prev_;
+  bool havePrev_ = false;
+};
+
+// Appends the segments to out.
+void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>& out) {
+  Tsp_ColumnReducer(*this, ax, ay, out).Run(ax, ay);
+}
