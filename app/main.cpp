@@ -75,6 +75,7 @@ int main(int argc, char** argv) {
 
   // Publishing to a broker, set up in quilex-station.ini beside quilex.ini;
   // off unless enabled there.
+  Options->AttachStationSettings(StationIniPath());
   auto* publishing = new TPublishing(StationIniPath());
   publishing->AttachTo(Options);
   Main->OnLoopStart = [publishing] { publishing->DevicesScanned(*OEMData); };

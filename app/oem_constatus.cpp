@@ -20,9 +20,30 @@ TStatusWindow::TStatusWindow(QWidget* parent) : QWidget(parent, Qt::Tool) {
   // "n of 21" says more than a percentage while the addresses tick by.
   ProgressBar1->setFormat("%v of %m");
   ProgressBar1->setAlignment(Qt::AlignCenter);
+  Label2 = new QLabel(this);
+  Label2->setGeometry(8, 60, 195, 20);
+  Label2->hide();
+}
+
+void TStatusWindow::ShowReconnecting(const QString& detail) {
+  Label1->setText("Reconnecting...");
+  Label2->setText(detail);
+  // The bar belongs to a scan; between tries it would show the last one.
+  ProgressBar1->hide();
+  if (!Label2->isVisible()) {
+    setFixedSize(211, 86);
+    Label2->show();
+  }
+}
+
+void TStatusWindow::EndReconnecting() {
+  Label2->hide();
+  ProgressBar1->show();
+  setFixedSize(211, 62);
 }
 
 void TStatusWindow::ShowProgress(int done) {
   ProgressBar1->setValue(done);
+  if (ProgressBar1->isHidden()) ProgressBar1->show();
   if (isVisible()) ProgressBar1->repaint();
 }

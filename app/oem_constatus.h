@@ -15,6 +15,13 @@ class TStatusWindow : public QWidget {
   // no queued events, no user input, only this window's own paint.
   void ShowProgress(int done);
 
+  // While a lost line is awaited: "Reconnecting..." and, below the bar, when
+  // the line was lost and how many tries were made. The window grows for it.
+  void ShowReconnecting(const QString& detail);
+  // Back to the window of a plain connect.
+  void EndReconnecting();
+
   QLabel* Label1;
   QProgressBar* ProgressBar1;
+  QLabel* Label2;  // the reconnect detail, hidden otherwise
 };

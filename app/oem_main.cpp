@@ -20,6 +20,7 @@
 #include <stdexcept>
 
 #include "app/LogFlusher.h"
+#include "app/Reading.h"
 #include "app/oem_comment.h"
 #include "app/oem_options.h"
 #include "common/ChannelColors.h"
@@ -188,6 +189,14 @@ TTempPanel::TTempPanel(QWidget* owner, uint32_t captionColor, const QString& cap
   ValueLabel->setGeometry(contentsRect());
   FitValueFont();
   UpdateOpaque();
+}
+
+void TTempPanel::ShowStale(bool stale) {
+  if (stale == stale_) return;
+  stale_ = stale;
+  QPalette lp = ValueLabel->palette();
+  lp.setColor(QPalette::WindowText, stale ? QColor(0x80, 0x80, 0x80) : QColor(Qt::red));
+  ValueLabel->setPalette(lp);
 }
 
 void TTempPanel::SetValuePointSize(qreal points) {
@@ -379,6 +388,8 @@ TMain::TMain(QWidget* parent, std::unique_ptr<TMainPort> port)
   onAction(SelectCalibration1, &TMain::SelectCalibration1Click);
   onAction(SetAveraging1, &TMain::SetAveraging1Click);
 
+  ReconnectWait = [this](int ms) { DefaultReconnectWait(ms); };
+
   SaveDialogPrompt = [this](QString& fileName) {
     QFileDialog dlg(this);
     dlg.setAcceptMode(QFileDialog::AcceptSave);
@@ -480,6 +491,11 @@ bool TMain::ClosePortBounded() {
 }
 
 void TMain::ConnectButtonClick() {
+  // While a lost line is awaited the button reads "Close" with the port shut.
+  if (reconnecting_) {
+    EndReconnect();
+    return;
+  }
   if (port_->Connected()) {
     // Queued bytes are dropped either way; a failing purge must not keep the
     // port from closing.
@@ -560,11 +576,12 @@ void TMain::ComPort1AfterOpen() {
 }
 
 void TMain::ComPort1AfterClose() {
-  ConnectButton->setText("Connect");
+  ConnectButton->setText(reconnecting_ ? "Close" : "Connect");
   PortOpen = false;
 }
 
 void TMain::FormClose() {
+  EndReconnect();
   Logging = false;
   FinishLogFlush();
   ClosePortBounded();
@@ -605,6 +622,8 @@ void TMain::Button6Click() {
 }
 
 void TMain::OpenPopup(TTempPanel* panel, const QPoint& globalPos) {
+  // No device commands while the bus is away or being scanned again.
+  if (reconnecting_) return;
   PopupComponent = panel;
   PopupMenu1->exec(globalPos);
 }
@@ -658,21 +677,24 @@ void TMain::BuildPanels() {
 }
 
 void TMain::DoMainLoop() {
+  StartWatchingLine();
   if (OnLoopStart) OnLoopStart();
   while (port_->Connected()) {
     NewValueInPass = false;
+    BeforePass();
     for (int i = 0; i < OEMData->ChannelTotal; ++i) {
       TDeviceParam* dev = OEMData->ChannelDevice(i);
       if (!dev) break;
       int32_t raw = 0;
       const bool valid = dev->ReadSample(raw);
       TTempPanel* panel = size_t(i) < Panels.size() ? Panels[size_t(i)] : nullptr;
+      ChannelPolled(i, valid, panel);
       if (valid) {
         const double scale = dev->GetScale();
         const double t = double(raw) / scale;
         if (OnReading) OnReading(*dev, Clock().Now(), t);
-        if (t >= 900.0) {
-          if (panel) panel->ShowValue(1e38);
+        if (t >= NoValueThreshold) {
+          if (panel) panel->ShowValue(PlaceholderValue);
         } else {
           // The diagram has one line per colour; further channels are not plotted.
           if (Diagramm && i < MaxChannels) Diagramm->AddPoint(i, Clock().Now(), t);
@@ -695,8 +717,18 @@ void TMain::DoMainLoop() {
       QCoreApplication::processEvents(QEventLoop::AllEvents);
       if (!port_->Connected()) return;
       // Polling a line that is gone would spin here for ever without a
-      // reading; the connect handler reports it and closes the port.
-      if (port_->LineLost()) throw std::runtime_error("The serial line was lost");
+      // reading; the connect handler reports it and closes the port, unless
+      // the line is to be tried again.
+      if (port_->LineLost()) {
+        if (!ReconnectOn() || !identityKnown_) throw std::runtime_error("The serial line was lost");
+        lineWatch_.PortFailed();
+        break;
+      }
+    }
+    lineWatch_.PassDone();
+    if (ReconnectOn() && identityKnown_ && lineWatch_.Lost()) {
+      if (!WaitForLine()) return;
+      continue;
     }
     // With no channel to poll there is nothing that would pause the loop.
     if (OEMData->ChannelTotal <= 0) return;
@@ -713,11 +745,19 @@ std::string TMain::FormatLogLine(double now) {
   std::snprintf(ms, sizeof ms, "%03d", parts.MSec);
   std::string line = FormatDateTime(fs.ShortDateFormat, now, fs) + " " +
                      FormatDateTime(fs.LongTimeFormat, now, fs) + fs.DecimalSeparator + ms + " ";
-  for (int i = 0; i < OEMData->ChannelTotal; ++i) {
+  // While the line is away the bus object may be half rescanned; the run's
+  // channels are all not available then.
+  const int channels = reconnecting_ ? freshness_.Channels() : OEMData->ChannelTotal;
+  for (int i = 0; i < channels; ++i) {
+    // A value the device has not confirmed for a while is not a reading.
+    if (reconnecting_ || Stale(i, now)) {
+      line += "  N/A  ";
+      continue;
+    }
     TDeviceParam* dev = OEMData->ChannelDevice(i);
     if (!dev) break;
     const double t = double(dev->LastValue()) / dev->GetScale();
-    if (t >= 900.0)
+    if (t >= NoValueThreshold)
       line += "  N/A  ";
     else
       line += " " + FormatFixedWidth(t, 7, 2, fs);

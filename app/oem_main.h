@@ -19,8 +19,13 @@
 #include <vector>
 
 #include "app/oem_constatus.h"
+#include "reconnect/BusIdentity.h"
+#include "reconnect/ChannelFreshness.h"
+#include "reconnect/LineWatch.h"
+#include "reconnect/ReconnectSchedule.h"
 
 class QAction;
+class QEventLoop;
 class TOEMPort;
 class TOEMData;
 class TDeviceParam;
@@ -93,6 +98,9 @@ class TTempPanel : public QGroupBox {
  public:
   TTempPanel(QWidget* owner, uint32_t captionColor, const QString& caption);
   void ShowValue(double x);
+  // A value that is no longer current stays in grey; red again when fresh.
+  void ShowStale(bool stale);
+  bool Stale() const { return stale_; }
   // The size the value is meant to have; the label uses less where the
   // widest reading would not fit the panel at that size.
   void SetValuePointSize(qreal points);
@@ -129,6 +137,7 @@ class TTempPanel : public QGroupBox {
   };
   QImage boxCache_;
   TBoxKey boxKey_;
+  bool stale_ = false;
 };
 
 class TMain : public QWidget {
@@ -219,6 +228,18 @@ class TMain : public QWidget {
   // Upper bound of close attempts when the port refuses to close.
   static constexpr int MaxCloseAttempts = 10;
 
+  // Unattended runs: with the option on, a lost line is tried again until it
+  // comes back or the operator ends the wait (oem_reconnect.cpp).
+  bool ReconnectOn() const;
+  bool Reconnecting() const { return reconnecting_; }
+  // Ends the wait for a lost line as a disconnect would.
+  void EndReconnect();
+  // Lets the window system run for up to ms milliseconds while the line is
+  // away; tests replace it to wait in virtual time.
+  std::function<void(int ms)> ReconnectWait;
+  const TReconnectSchedule& Schedule() const { return schedule_; }
+  const TChannelFreshness& Freshness() const { return freshness_; }
+
  protected:
   void closeEvent(QCloseEvent* e) override;
 
@@ -230,6 +251,29 @@ class TMain : public QWidget {
   void SetClientSize(int width, int height);
   void OpenPopup(TTempPanel* panel, const QPoint& globalPos);
   void SetLed(bool on);
+
+  // Reconnecting (oem_reconnect.cpp).
+  enum class TTryResult { trFailed, trResumed, trDiffers, trEnded };
+  void StartWatchingLine();
+  void BeforePass();
+  void ChannelPolled(int channel, bool valid, TTempPanel* panel);
+  bool Stale(int channel, double now) const;
+  // The line is lost: waits, reopens and rescans. True when measuring goes
+  // on with the same bus; false when the run has ended.
+  bool WaitForLine();
+  TTryResult TryReconnect();
+  void WriteOutageLineIfDue();
+  void ShowReconnectStatus();
+  void DefaultReconnectWait(int ms);
+
+  TChannelFreshness freshness_;
+  TLineWatch lineWatch_;
+  TReconnectSchedule schedule_;
+  TBusIdentity busIdentity_;
+  bool identityKnown_ = false;
+  bool reconnecting_ = false;
+  bool reconnectEnded_ = false;
+  QEventLoop* waitLoop_ = nullptr;
 
   // Destroyed in reverse order: the bus object before the port it uses.
   std::unique_ptr<TComPort> ownedComPort_;

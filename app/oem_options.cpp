@@ -4,6 +4,8 @@
 
 #include "app/oem_main.h"
 #include "common/QxFormat.h"
+#include "common/QxStationIni.h"
+#include "reconnect/ReconnectSettings.h"
 
 TOptions::TOptions(QWidget* parent) : QWidget(parent, Qt::Tool) {
   setWindowTitle("Options");
@@ -41,6 +43,15 @@ TOptions::TOptions(QWidget* parent) : QWidget(parent, Qt::Tool) {
   Button2 = new QPushButton("&Cancel", panel);
   Button2->setGeometry(163, 254, 75, 25);
 
+  // Below all the original controls; the window grows instead of moving any.
+  const int extraTop = 290;
+  CheckBoxReconnect = new QCheckBox("Reconnect automatically", this);
+  CheckBoxReconnect->setGeometry(16, extraTop + 2, 246, 20);
+  CheckBoxReconnect->setToolTip(
+      "When the serial line is lost, try it again after 1, 2, 4, 8, 16 and then every 30 "
+      "seconds, and go on measuring and logging when the same devices answer.");
+  setFixedSize(278, extraTop + 28);
+
   connect(Button1, &QPushButton::clicked, this,
           [this] { GuardedCall([this] { Button1Click(); }); });
   connect(Button2, &QPushButton::clicked, this,
@@ -49,7 +60,8 @@ TOptions::TOptions(QWidget* parent) : QWidget(parent, Qt::Tool) {
   // Enter accepts and Escape cancels everywhere except in the buffer field.
   for (QWidget* w : {static_cast<QWidget*>(Button1), static_cast<QWidget*>(Button2),
                      static_cast<QWidget*>(CheckBox1), static_cast<QWidget*>(Edit1),
-                     static_cast<QWidget*>(RadioButton1), static_cast<QWidget*>(RadioButton2)}) {
+                     static_cast<QWidget*>(CheckBoxReconnect), static_cast<QWidget*>(RadioButton1),
+                     static_cast<QWidget*>(RadioButton2)}) {
     w->installEventFilter(this);
   }
   FormCreate();
@@ -83,7 +95,26 @@ void TOptions::Button1Click() {
     return;
   }
   DiagramBufferHours = value;
+  ReconnectAutomatically = CheckBoxReconnect->isChecked();
+  if (OnAccepted) OnAccepted();
   hide();
+}
+
+void TOptions::AttachStationSettings(const std::string& path) {
+  TStationIni ini;
+  ini.Load(path);  // a garbage file: the default, and a message on stderr
+  SetReconnectAutomatically(LoadReconnectSettings(ini).Enabled);
+  OnAccepted = [this, path] {
+    std::string error;
+    if (!SaveReconnectSettings(path, {ReconnectAutomatically}, &error))
+      ShowMessageBox(TMsgKind::mkInformation,
+                     "The setting could not be saved: " + QString::fromStdString(error));
+  };
+}
+
+void TOptions::SetReconnectAutomatically(bool on) {
+  ReconnectAutomatically = on;
+  CheckBoxReconnect->setChecked(on);
 }
 
 void TOptions::Button2Click() {

@@ -28,6 +28,7 @@ void RunTrim(const TOptionsBench& opt, std::vector<TTarget>& targets);
 void RunLoop(const TOptionsBench& opt, std::vector<TTarget>& targets);
 void RunLogLine(const TOptionsBench& opt, std::vector<TTarget>& targets);
 void RunMemory(const TOptionsBench& opt, std::vector<TTarget>& targets);
+void RunViewer(const TOptionsBench& opt, std::vector<TTarget>& targets);
 // Publishing to a broker on loopback; only where the publishing library is built.
 void RunPublish(const TOptionsBench& opt, std::vector<TTarget>& targets);
 // Child-process body of the memory section; prints "rss <empty> <full> <raw>".

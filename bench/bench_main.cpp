@@ -33,8 +33,8 @@ void Usage() {
   std::cout
       << "usage: quilex-bench [--quick] [--only NAME]... [--sets ABC] [--images DIR] [--sim PATH]\n"
          "                    [--draw shipped|every|one]\n"
-         "  sections: diagram, trim, loop, pty, idle, log, memory, publish (pty and idle are\n"
-         "            parts of loop)\n"
+         "  sections: diagram, trim, loop, pty, idle, log, memory, publish, viewer (pty and\n"
+         "            idle are parts of loop)\n"
          "  --quick   fewer samples (for a smoke run; figures are rougher)\n"
          "  --sets    which diagram data sets to run (letters A, B, C)\n"
          "  --images  write the compared diagram pictures as PNG files there\n"
@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
   if (opt.Wants("loop") || opt.Wants("pty") || opt.Wants("idle")) bench::RunLoop(opt, targets);
   if (opt.Wants("log")) bench::RunLogLine(opt, targets);
   if (opt.Wants("memory")) bench::RunMemory(opt, targets);
+  if (opt.Wants("viewer")) bench::RunViewer(opt, targets);
   if (opt.Wants("publish")) bench::RunPublish(opt, targets);
 
   std::cout << "\nTargets\n";

@@ -70,6 +70,9 @@ void TPublishing::DevicesScanned(TOEMData& bus) {
 std::string TPublishing::Apply(const TPublishSettings& s) {
   const std::string why = ValidatePublishSettings(s);
   if (!why.empty()) return why;
+  // Read afresh: other settings in the file (reconnecting) may have been
+  // stored since the start, and must not be written back as they were.
+  ini_.Load(ini_.Path());
   StorePublishSettings(ini_, s);
   std::string error;
   if (!ini_.Save(&error)) return "The settings could not be saved: " + error;

@@ -1,0 +1,351 @@
+#include "viewer/LogReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace qxview {
+
+namespace {
+
+constexpr size_t BufferBytes = 1 << 20;
+constexpr size_t MaxBadPerPiece = TLogData::MaxBadNotesPerFile;
+
+ssize_t ReadAt(int fd, char* buf, size_t n, int64_t off) {
+  for (;;) {
+    const ssize_t r = pread(fd, buf, n, static_cast<off_t>(off));
+    if (r < 0 && errno == EINTR) continue;
+    return r;
+  }
+}
+
+}  // namespace
+
+TPiece ParseRange(int fd, int file, int64_t start, int64_t end, int64_t limit, const TLogFormat& f,
+                  bool atLine, const TDateCache& cache, const std::atomic<bool>* cancel,
+                  std::atomic<int64_t>* progress, std::string* error) {
+  TPiece p;
+  p.File = file;
+  p.Cache = cache;
+  p.End = start;
+  std::vector<char> buf(BufferBytes + MaxLineBytes + 1);
+  const size_t cap = buf.size();
+  auto fail = [&](int64_t at) {
+    if (error)
+      *error =
+          std::string("read error at byte ") + std::to_string(at) + ": " + std::strerror(errno);
+  };
+  int64_t pos = start;  // file offset of buf[0]
+  if (!atLine && start > 0) {
+    // The first line of this piece starts after the first line end at or
+    // after start - 1.
+    int64_t q = start - 1;
+    bool found = false;
+    while (q < limit) {
+      const ssize_t n = ReadAt(fd, buf.data(), std::min<int64_t>(BufferBytes, limit - q), q);
+      if (n < 0) {
+        fail(q);
+        return p;
+      }
+      if (n == 0) break;
+      if (const void* nl = std::memchr(buf.data(), '\n', static_cast<size_t>(n))) {
+        pos = q + (static_cast<const char*>(nl) - buf.data()) + 1;
+        found = true;
+        break;
+      }
+      q += n;
+      if (cancel && cancel->load(std::memory_order_relaxed)) return p;
+    }
+    if (!found) {
+      p.End = limit;
+      return p;
+    }
+  }
+  p.End = pos;
+  if (progress) progress->fetch_add(pos - start, std::memory_order_relaxed);
+  if (pos >= end) return p;
+
+  size_t have = 0, ls = 0;
+  int64_t lineNo = 0;
+  TRun* run = nullptr;
+  double lastTime = 0;
+  TParsedLine pl;
+  bool skipping = false;  // inside a line longer than MaxLineBytes
+  auto bad = [&](TLineError e) {
+    if (p.Bad.size() < MaxBadPerPiece) p.Bad.push_back({lineNo, e});
+    ++p.BadCount;
+  };
+  for (;;) {
+    const char* const b = buf.data();
+    const void* nlp = have > ls ? std::memchr(b + ls, '\n', have - ls) : nullptr;
+    if (nlp) {
+      const size_t nl = static_cast<size_t>(static_cast<const char*>(nlp) - b);
+      if (skipping) {
+        skipping = false;
+      } else {
+        const TLineError e = ParseLogLine(b + ls, b + nl, f, p.Cache, pl);
+        if (e == leOk) {
+          if (!run || run->Chunk->Columns() != pl.Count || pl.Time < lastTime) {
+            TSegmentStart why =
+                !run ? ssAfterGap : (run->Chunk->Columns() != pl.Count ? ssColumns : ssTimeBack);
+            p.Runs.push_back(TRun{std::make_unique<TChunk>(pl.Count), lineNo, why, lastTime});
+            // The first run of a piece is nearly always the only one:
+            // room for the rest of the piece at this line's length.
+            const size_t len = nl - ls + 1;
+            const int64_t rest = std::max<int64_t>(0, end - (pos + static_cast<int64_t>(ls)));
+            const size_t rows = run ? 256 : static_cast<size_t>(rest / len + rest / len / 16 + 16);
+            run = &p.Runs.back();
+            run->Chunk->Reserve(rows);
+          }
+          run->Chunk->Append(pl.Time, pl.Values);
+          lastTime = pl.Time;
+        } else {
+          bad(e);
+        }
+      }
+      ++lineNo;
+      ls = nl + 1;
+      p.End = pos + static_cast<int64_t>(ls);
+      if (p.End >= end) break;
+      continue;
+    }
+    // No line end in the buffer.
+    if (!skipping && have - ls > MaxLineBytes) {
+      bad(leTooLong);
+      skipping = true;
+    }
+    if (skipping) {
+      pos += static_cast<int64_t>(have);
+      have = ls = 0;
+    } else {
+      std::memmove(buf.data(), b + ls, have - ls);
+      pos += static_cast<int64_t>(ls);
+      have -= ls;
+      ls = 0;
+    }
+    if (cancel && cancel->load(std::memory_order_relaxed)) break;
+    const int64_t at = pos + static_cast<int64_t>(have);
+    const int64_t want = std::min<int64_t>(static_cast<int64_t>(cap - have), limit - at);
+    ssize_t n = 0;
+    if (want > 0) {
+      n = ReadAt(fd, buf.data() + have, static_cast<size_t>(want), at);
+      if (n < 0) {
+        fail(at);
+        break;
+      }
+    }
+    if (n == 0) {
+      // The file ends inside a line (it may still be being written).
+      if (have > 0 || skipping) {
+        p.Incomplete = true;
+        p.IncompleteBytes = at - p.End;
+      }
+      break;
+    }
+    if (progress) progress->fetch_add(n, std::memory_order_relaxed);
+    have += static_cast<size_t>(n);
+  }
+  p.Lines = lineNo;
+  for (TRun& r : p.Runs) r.Chunk->Finish();
+  return p;
+}
+
+TFileHead ReadHead(const std::string& path, const TFormatChoice& choice) {
+  TFileHead h;
+  h.Path = path;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    h.Error = std::string("cannot be opened: ") + std::strerror(errno);
+    return h;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    h.Error = S_ISDIR(st.st_mode) ? "is a folder, not a file" : "is not a plain file";
+    close(fd);
+    return h;
+  }
+  h.Size = st.st_size;
+  if (h.Size == 0) {
+    h.Error = "is empty";
+    close(fd);
+    return h;
+  }
+  std::vector<char> buf(64 * 1024);
+  ssize_t n = ReadAt(fd, buf.data(), buf.size(), 0);
+  if (n < 0) {
+    h.Error = std::string("cannot be read: ") + std::strerror(errno);
+    close(fd);
+    return h;
+  }
+  h.Detection = DetectFormat(buf.data(), static_cast<size_t>(n), LocaleDateOrder());
+  if (!h.Detection.OrderCertain && h.Size > static_cast<int64_t>(buf.size())) {
+    // Later dates may settle what the first day left open (the 4th of March
+    // reads either way, the 13th does not).
+    std::vector<char> tailBuf(buf.size());
+    const int64_t at = h.Size - static_cast<int64_t>(tailBuf.size());
+    const ssize_t tn = ReadAt(fd, tailBuf.data(), tailBuf.size(), at);
+    if (tn > 0) {
+      const char* b = tailBuf.data();
+      const char* nl = static_cast<const char*>(std::memchr(b, '\n', static_cast<size_t>(tn)));
+      if (nl) {
+        ++nl;
+        h.Detection = Combine(
+            h.Detection, DetectFormat(nl, static_cast<size_t>(b + tn - nl), LocaleDateOrder()));
+      }
+    }
+  }
+  h.Format = Resolve(h.Detection, choice);
+  // First and last readable lines, for the time order of several files
+  // and the time axis before the body is read.
+  TDateCache cache;
+  TParsedLine pl;
+  auto scan = [&](const char* b, const char* e, bool last) {
+    bool got = false;
+    double t = 0;
+    const char* p = b;
+    while (p < e) {
+      const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)));
+      if (!nl) break;
+      if (ParseLogLine(p, nl, h.Format, cache, pl) == leOk) {
+        t = pl.Time;
+        got = true;
+        if (!last) break;
+      }
+      p = nl + 1;
+    }
+    return std::make_pair(got, t);
+  };
+  const auto first = scan(buf.data(), buf.data() + n, false);
+  if (first.first) {
+    h.HasTimes = true;
+    h.FirstTime = h.LastTime = first.second;
+    const int64_t tail = std::max<int64_t>(0, h.Size - static_cast<int64_t>(buf.size()));
+    n = ReadAt(fd, buf.data(), buf.size(), tail);
+    if (n > 0) {
+      const char* b = buf.data();
+      const char* e = b + n;
+      if (tail > 0) {
+        const char* nl = static_cast<const char*>(std::memchr(b, '\n', static_cast<size_t>(n)));
+        b = nl ? nl + 1 : e;
+      }
+      const auto last = scan(b, e, true);
+      if (last.first && last.second >= h.FirstTime) h.LastTime = last.second;
+    }
+  }
+  close(fd);
+  return h;
+}
+
+TLoadJob::TLoadJob(std::vector<std::string> paths, TFormatChoice choice, int threads)
+    : paths_(std::move(paths)), choice_(choice), threads_(threads) {
+  if (threads_ <= 0) threads_ = std::max(1u, std::min(4u, std::thread::hardware_concurrency()));
+  coordinator_ = std::thread([this] { Run(); });
+}
+
+TLoadJob::~TLoadJob() {
+  Cancel();
+  if (coordinator_.joinable()) coordinator_.join();
+  for (int fd : fds_)
+    if (fd >= 0) close(fd);
+}
+
+void TLoadJob::Cancel() {
+  cancel_ = true;
+  wake_.notify_all();
+}
+
+void TLoadJob::Run() {
+  std::vector<TFileHead> heads;
+  for (const std::string& p : paths_) {
+    if (cancel_) break;
+    heads.push_back(ReadHead(p, choice_));
+  }
+  // Several files make one time line: in the order of their first lines.
+  std::stable_sort(heads.begin(), heads.end(), [](const TFileHead& a, const TFileHead& b) {
+    if (a.HasTimes != b.HasTimes) return a.HasTimes;
+    return a.HasTimes && a.FirstTime < b.FirstTime;
+  });
+  std::vector<int> fds;
+  std::vector<TPieceJob> jobs;
+  int64_t total = 0;
+  for (size_t i = 0; i < heads.size(); ++i) {
+    int fd = -1;
+    if (heads[i].Error.empty()) {
+      fd = open(heads[i].Path.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) heads[i].Error = std::string("cannot be opened: ") + std::strerror(errno);
+    }
+    fds.push_back(fd);
+    if (fd < 0) continue;
+    const int64_t size = heads[i].Size;
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    for (int64_t s = 0; s < size; s += PieceBytes)
+      jobs.push_back({static_cast<int>(i), s, std::min(size, s + PieceBytes), size});
+    total += size;
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    heads_ = heads;
+    fds_ = fds;
+    jobs_ = jobs;
+    results_.resize(jobs_.size());
+    ready_.assign(jobs_.size(), 0);
+    headsReady_ = true;
+    planned_ = true;
+  }
+  total_ = total;
+  const int n = std::min<int>(threads_, static_cast<int>(jobs.size()));
+  for (int i = 0; i < n; ++i) workers_.emplace_back([this] { Work(); });
+  for (std::thread& t : workers_) t.join();
+}
+
+void TLoadJob::Work() {
+  for (;;) {
+    if (cancel_) return;
+    const size_t i = nextJob_.fetch_add(1);
+    if (i >= jobs_.size()) return;
+    const TPieceJob& j = jobs_[i];
+    std::string error;
+    TPiece p = ParseRange(fds_[j.File], j.File, j.Start, j.End, j.Limit, heads_[j.File].Format,
+                          j.Start == 0, TDateCache(), &cancel_, &done_, &error);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!error.empty()) errors_.push_back({heads_[j.File].Path, 0, error, true});
+    results_[i] = std::move(p);
+    ready_[i] = 1;
+  }
+}
+
+bool TLoadJob::TakeHeads(std::vector<TFileHead>& heads) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!headsReady_ || headsTaken_) return false;
+  heads = heads_;
+  headsTaken_ = true;
+  return true;
+}
+
+bool TLoadJob::TakePiece(TPiece& piece) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!planned_ || !headsTaken_ || taken_ >= ready_.size() || !ready_[taken_]) return false;
+  piece = std::move(results_[taken_]);
+  results_[taken_] = TPiece();
+  ++taken_;
+  return true;
+}
+
+bool TLoadJob::Finished() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (cancel_) return true;
+  return planned_ && headsTaken_ && taken_ >= ready_.size();
+}
+
+std::vector<TNote> TLoadJob::TakeErrors() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<TNote> e;
+  e.swap(errors_);
+  return e;
+}
+
+}  // namespace qxview
