@@ -15,6 +15,9 @@ struct TOptionsBench {
   std::string Self;          // this program
   std::string Sets = "ABC";  // data sets of the diagram section
   std::string Images;        // directory for the compared pictures; empty: none
+  // Over the pty, only passes of one kind (for profiling): "shipped",
+  // "every" (every drawing on two threads) or "one"; empty: all alternate.
+  std::string Draw;
   bool Wants(const std::string& section) const {
     return Only.empty() || std::find(Only.begin(), Only.end(), section) != Only.end();
   }

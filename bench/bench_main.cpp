@@ -4,8 +4,10 @@
 #include <QApplication>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/BenchSections.h"
@@ -13,14 +15,32 @@
 
 namespace {
 
+// The processor as the system names it: figures from different machines are
+// only comparable with it beside them.
+std::string ProcessorModel() {
+  std::ifstream in("/proc/cpuinfo");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("model name", 0) == 0) {
+      const size_t colon = line.find(':');
+      if (colon == std::string::npos) break;
+      const size_t start = line.find_first_not_of(" \t", colon + 1);
+      return start == std::string::npos ? std::string() : line.substr(start);
+    }
+  return "unknown processor";
+}
+
 void Usage() {
   std::cout
       << "usage: quilex-bench [--quick] [--only NAME]... [--sets ABC] [--images DIR] [--sim PATH]\n"
-         "  sections: diagram, trim, loop, log, memory, publish, viewer\n"
+         "                    [--draw shipped|every|one]\n"
+         "  sections: diagram, trim, loop, pty, idle, log, memory, publish, viewer (pty and\n"
+         "            idle are parts of loop)\n"
          "  --quick   fewer samples (for a smoke run; figures are rougher)\n"
          "  --sets    which diagram data sets to run (letters A, B, C)\n"
          "  --images  write the compared diagram pictures as PNG files there\n"
-         "  --sim     the quilex-sim program (default: next to this program)\n";
+         "  --sim     the quilex-sim program (default: next to this program)\n"
+         "  --draw    over the pty, only passes with the program's drawing as it is, with\n"
+         "            every drawing on two threads, or on one (for profiling; no targets)\n";
 }
 
 }  // namespace
@@ -44,6 +64,10 @@ int main(int argc, char** argv) {
       opt.Sets = argv[++i];
     } else if (a == "--images" && i + 1 < argc) {
       opt.Images = argv[++i];
+    } else if (a == "--draw" && i + 1 < argc &&
+               (std::strcmp(argv[i + 1], "shipped") == 0 ||
+                std::strcmp(argv[i + 1], "every") == 0 || std::strcmp(argv[i + 1], "one") == 0)) {
+      opt.Draw = argv[++i];
     } else if (a == "--sim" && i + 1 < argc) {
       opt.Sim = argv[++i];
     } else {
@@ -52,10 +76,13 @@ int main(int argc, char** argv) {
     }
   }
   QApplication app(argc, argv);
+  std::cout << "machine: " << std::thread::hardware_concurrency() << " cores, " << ProcessorModel()
+            << ", Qt " << qVersion() << ", platform "
+            << QGuiApplication::platformName().toStdString() << std::endl;
   std::vector<bench::TTarget> targets;
   if (opt.Wants("diagram")) bench::RunDiagram(opt, targets);
   if (opt.Wants("trim")) bench::RunTrim(opt, targets);
-  if (opt.Wants("loop")) bench::RunLoop(opt, targets);
+  if (opt.Wants("loop") || opt.Wants("pty") || opt.Wants("idle")) bench::RunLoop(opt, targets);
   if (opt.Wants("log")) bench::RunLogLine(opt, targets);
   if (opt.Wants("memory")) bench::RunMemory(opt, targets);
   if (opt.Wants("viewer")) bench::RunViewer(opt, targets);

@@ -71,28 +71,44 @@ Tsp_DrawHelper::~Tsp_DrawHelper() {
   if (thread_.joinable()) thread_.join();
 }
 
-void Tsp_DrawHelper::Prepare() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!sleeping_) return;
-  prepared_ = true;
-  wake_.notify_one();
-}
-
 namespace {
 using Clock = std::chrono::steady_clock;
 int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
       .count();
 }
-// How long the helper watches for the next job before it sleeps.
+// How long the helper watches for the next job before it sleeps; a Run
+// further than the longest watch from the last one does without the helper.
 constexpr int64_t kWatchMinNs = 50'000, kWatchMaxNs = 1'000'000;
 }  // namespace
+
+bool Tsp_DrawHelper::CloseToLast(int64_t nowNs) const {
+  return everyRun_ || (lastEndNs_ > 0 && nowNs - lastEndNs_ <= kWatchMaxNs);
+}
+
+void Tsp_DrawHelper::Prepare() {
+  if (!CloseToLast(NowNs())) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!sleeping_) return;
+  prepared_ = true;
+  wake_.notify_one();
+}
 
 void Tsp_DrawHelper::Run(const std::function<void(bool)>& job) {
   // Repaints close together (readings arriving fast) keep the helper
   // watching from one to the next, as long as twice the last pause between
   // them; after a long pause it sleeps soon, and Prepare wakes it.
   const int64_t start = NowNs();
+  if (!CloseToLast(start)) {
+    // The job is complete after this call alone. The end is noted even on
+    // a failure, so the pace of the runs is known.
+    struct TNoteEnd {
+      int64_t& end;
+      ~TNoteEnd() { end = NowNs(); }
+    } note{lastEndNs_};
+    job(false);
+    return;
+  }
   if (lastEndNs_ > 0) {
     const int64_t pause = start - lastEndNs_;
     watchNs_.store(

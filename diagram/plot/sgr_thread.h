@@ -31,7 +31,14 @@ class Tsp_DrawHelper {
   // What the first call throws is thrown on once the second has returned;
   // the second must pass its failures back through the job itself. Called
   // from the GUI thread only, like all drawing.
+  // A Run that comes long after the last one (readings at the pace of a
+  // real line) is done on this thread alone and the sleeping helper is left
+  // asleep: waking it and sharing the caches with it costs more processor
+  // time than it saves. Runs close together share the work.
   void Run(const std::function<void(bool onHelper)>& job);
+  // Hands every Run to the helper however long after the last one it
+  // comes, for measuring what the helper costs and saves.
+  void SetEveryRun(bool on) { everyRun_ = on; }
 
   Tsp_DrawHelper(const Tsp_DrawHelper&) = delete;
   Tsp_DrawHelper& operator=(const Tsp_DrawHelper&) = delete;
@@ -50,6 +57,9 @@ class Tsp_DrawHelper {
   bool sleeping_ = false, stop_ = false, prepared_ = false;
   std::atomic<int64_t> watchNs_{50'000};
   int64_t lastEndNs_ = 0;  // caller's thread only
+  bool everyRun_ = false;  // caller's thread only
+  // Whether a Run starting now is close enough to the last one to share.
+  bool CloseToLast(int64_t nowNs) const;
   std::thread thread_;
 };
 

@@ -253,12 +253,24 @@ int FieldDiff(const QImage& a, const QImage& b, const QRect& f) {
   return diff;
 }
 
+// Hands every drawing to the helper thread, however far apart the renders
+// come, so that the two-thread pictures below are really drawn on two.
+struct TEveryRunOnHelper {
+  TEveryRunOnHelper() {
+    if (Tsp_DrawHelper* h = Tsp_DrawHelper::Get()) h->SetEveryRun(true);
+  }
+  ~TEveryRunOnHelper() {
+    if (Tsp_DrawHelper* h = Tsp_DrawHelper::Get()) h->SetEveryRun(false);
+  }
+};
+
 // Many lines are drawn on two threads; the picture must be the one drawn on
 // one, pixel for pixel: lines crossing each other come out in their order,
 // series that cannot be drawn straight into the image (markers, a thin pen,
 // every-segment drawing) keep their place between them, and so do inactive
 // ones. Checked while the time axis slides, as it does with every reading.
 TEST_F(PlotFixture, TwoThreadDrawingMatchesOneThread) {
+  TEveryRunOnHelper everyRun;
   plot.resize(635, 419);
   plot.LeftAxis().SetMinMax(-60, 60);
   std::vector<std::unique_ptr<Tsp_XYLine>> lines;
@@ -301,6 +313,7 @@ TEST_F(PlotFixture, TwoThreadDrawingMatchesOneThread) {
 
 // Lines on top of each other: wherever they run, the last one added shows.
 TEST_F(PlotFixture, OverlappingLinesShowTheLastOneOnTwoThreads) {
+  TEveryRunOnHelper everyRun;
   plot.resize(635, 419);
   plot.LeftAxis().SetMinMax(-10, 10);
   plot.BottomAxis().SetMinMax(0, 100);

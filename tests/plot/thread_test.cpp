@@ -76,7 +76,24 @@ TEST_F(DrawHelper, AFailureOnTheCallersSideComesBackAfterTheHelperIsDone) {
   EXPECT_GE(calls.load(), 1);
 }
 
+TEST_F(DrawHelper, ARunLongAfterTheLastIsDoneByTheCallerAlone) {
+  for (int round = 0; round < 20; ++round) {
+    // Readings over a real line come this far apart.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    helper->Prepare();
+    std::atomic<int> onHelper{0}, calls{0};
+    helper->Run([&](bool h) {
+      ++calls;
+      if (h) ++onHelper;
+      BusyFor(std::chrono::microseconds(200));
+    });
+    EXPECT_EQ(calls.load(), 1) << "round " << round;
+    EXPECT_EQ(onHelper.load(), 0) << "round " << round;
+  }
+}
+
 TEST_F(DrawHelper, ASleepingHelperIsWokenAndTakesPartAgain) {
+  helper->SetEveryRun(true);
   // Other tests may keep the second processor busy for a while: rounds go
   // on until the helper took part three times, or for at most 20 s.
   int helped = 0;
@@ -93,6 +110,7 @@ TEST_F(DrawHelper, ASleepingHelperIsWokenAndTakesPartAgain) {
     });
     helped += took.load();
   }
+  helper->SetEveryRun(false);
   EXPECT_GE(helped, 3);
 }
 
