@@ -90,6 +90,8 @@ bool TStationIni::Load(const std::string& path, std::ostream& err) {
         return refuse(lineNo, "is neither a [section] nor a key=value line");
       TSection s;
       s.Name = Trim(t.substr(1, t.size() - 2));
+      // A blank name would be written back as "[]", which no reader takes.
+      if (s.Name.empty()) return refuse(lineNo, "is a [section] without a name");
       parsed.push_back(s);
     } else {
       const size_t eq = t.find('=');
