@@ -4,9 +4,12 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 
 #include "common/QxDateTime.h"
 #include "common/QxFormat.h"
@@ -158,9 +161,37 @@ std::string ReadingTopic(const TPublishSettings& s, int address, int channel) {
   return StationTopic(s) + "/" + std::to_string(address) + "/" + std::to_string(channel);
 }
 
-std::string IsoLocalTime(double when) {
-  const TDateTimeParts p = DecodeDateTime(when);
-  // The UTC offset of that local time, summer time included.
+namespace {
+
+// As printf's %0*ld: the sign counts towards the width.
+void AppendDigits(std::string& out, long v, int width) {
+  if (v < 0) {
+    out += '-';
+    v = -v;
+    --width;
+  }
+  char buf[24];
+  int n = 0;
+  do {
+    buf[n++] = char('0' + v % 10);
+    v /= 10;
+  } while (v > 0 || n < width);
+  while (n > 0) out += buf[--n];
+}
+
+// The UTC offset (seconds) in force at a local time. Offsets change on the
+// hour, and mktime costs more than the rest of a payload, so the last one is
+// kept per thread; a new time zone (tzset) starts afresh.
+long LocalOffsetAt(double when, const TDateTimeParts& p) {
+  thread_local long long cachedHour = LLONG_MIN;
+  thread_local long cachedOffset = 0;
+  thread_local const char* cachedZone = nullptr;
+  // The hour after rounding to the millisecond, as the text shows it: a time
+  // a fraction before midnight belongs to the next day's first hour.
+  const long long ms =
+      std::isfinite(when) && std::fabs(when) <= 2.9e6 ? std::llround(when * MSecsPerDay) : 0;
+  const long long hour = ms / 3600000 - (ms % 3600000 < 0 ? 1 : 0);
+  if (hour == cachedHour && cachedZone == tzname[0]) return cachedOffset;
   tm t{};
   t.tm_year = p.Year - 1900;
   t.tm_mon = p.Month - 1;
@@ -169,32 +200,48 @@ std::string IsoLocalTime(double when) {
   t.tm_min = p.Minute;
   t.tm_sec = p.Second;
   t.tm_isdst = -1;
-  // Offsets change on the hour; the last one is kept per thread, as mktime
-  // costs more than the rest of a payload.
-  // A new time zone (tzset) starts afresh.
-  thread_local long cachedKey = -1, cachedOffset = 0;
-  thread_local const char* cachedZone = nullptr;
-  const long key = long(std::floor(when)) * 24 + p.Hour;
   long offset = 0;
-  if (key == cachedKey && cachedZone == tzname[0]) {
-    offset = cachedOffset;
-  } else {
-    const time_t secs = mktime(&t);
-    if (secs != time_t(-1)) {
-      tm back{};
-      localtime_r(&secs, &back);
-      offset = back.tm_gmtoff;
-    }
-    cachedKey = key;
-    cachedOffset = offset;
-    cachedZone = tzname[0];
+  const time_t secs = mktime(&t);
+  if (secs != time_t(-1)) {
+    tm back{};
+    localtime_r(&secs, &back);
+    offset = back.tm_gmtoff;
   }
-  const char sign = offset < 0 ? '-' : '+';
+  cachedHour = hour;
+  cachedOffset = offset;
+  cachedZone = tzname[0];
+  return offset;
+}
+
+}  // namespace
+
+void AppendIsoLocalTime(std::string& out, double when) {
+  const TDateTimeParts p = DecodeDateTime(when);
+  const long offset = LocalOffsetAt(when, p);
+  AppendDigits(out, p.Year, 4);
+  out += '-';
+  AppendDigits(out, p.Month, 2);
+  out += '-';
+  AppendDigits(out, p.Day, 2);
+  out += 'T';
+  AppendDigits(out, p.Hour, 2);
+  out += ':';
+  AppendDigits(out, p.Minute, 2);
+  out += ':';
+  AppendDigits(out, p.Second, 2);
+  out += '.';
+  AppendDigits(out, p.MSec, 3);
+  out += offset < 0 ? '-' : '+';
   const long a = std::labs(offset) / 60;
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02ld:%02ld", p.Year, p.Month,
-                p.Day, p.Hour, p.Minute, p.Second, p.MSec, sign, a / 60, a % 60);
-  return buf;
+  AppendDigits(out, a / 60, 2);
+  out += ':';
+  AppendDigits(out, a % 60, 2);
+}
+
+std::string IsoLocalTime(double when) {
+  std::string s;
+  AppendIsoLocalTime(s, when);
+  return s;
 }
 
 std::string ValueText(double value) {
@@ -203,11 +250,42 @@ std::string ValueText(double value) {
   return FloatToStrFixed(value, 6, 2, point);
 }
 
+void AppendValueText(std::string& out, double value) {
+  // Rounded to six significant digits first, then to two decimals, as the
+  // panel does; with the exact conversions of <charconv> rather than the
+  // formatted printing, which costs more than the whole message otherwise.
+  char buf[64];
+  double rounded = 0;
+  const auto e = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 5);
+  if (!std::isfinite(value) || e.ec != std::errc() ||
+      std::from_chars(buf, e.ptr, rounded).ec != std::errc() || !(std::fabs(rounded) < 1e5)) {
+    out += ValueText(value);  // exponent notation and the odd cases
+    return;
+  }
+  const auto f = std::to_chars(buf, buf + sizeof buf, rounded, std::chars_format::fixed, 2);
+  const char* from = buf;
+  if (std::string_view(buf, size_t(f.ptr - buf)) == "-0.00") ++from;  // no "-0.00"
+  out.append(from, size_t(f.ptr - from));
+}
+
+void AppendReadingPayload(std::string& out, double when, double value) {
+  out += "{\"time\":\"";
+  AppendIsoLocalTime(out, when);
+  out += "\",\"value\":";
+  if (!std::isfinite(value) || value >= 900.0)
+    out += "null";
+  else
+    AppendValueText(out, value);
+  out +=
+      ",\"unit\":\"\xc2\xb0"
+      "C\"}";
+}
+
 std::string ReadingPayload(double when, double value) {
-  std::string v = !std::isfinite(value) || value >= 900.0 ? "null" : ValueText(value);
-  return "{\"time\":\"" + IsoLocalTime(when) + "\",\"value\":" + v +
-         ",\"unit\":\"\xc2\xb0"
-         "C\"}";
+  std::string s;
+  s.reserve(80);
+  AppendReadingPayload(s, when, value);
+  return s;
 }
 
 std::string JsonString(const std::string& s) {

@@ -55,6 +55,9 @@ std::string ReadingTopic(const TPublishSettings& s, int address, int channel);
 // Payloads. `when` is a local date-time (days since 1899-12-30) as the log
 // and the diagram use it; a value of 900 or more is "no value" (null).
 std::string ReadingPayload(double when, double value);
+// The same text appended to `out`: no allocation once `out` has room, for
+// the publisher's network thread.
+void AppendReadingPayload(std::string& out, double when, double value);
 std::string DevicesPayload(const std::vector<TPublishedDevice>& devices);
 // Home Assistant discovery: topic and payload of one channel's sensor.
 std::string DiscoveryTopic(const TPublishSettings& s, int address, int channel);
@@ -63,8 +66,10 @@ std::string DiscoveryPayload(const TPublishSettings& s, const TPublishedDevice& 
 // Local date-time to ISO 8601 with milliseconds and the UTC offset of that
 // moment, 2026-12-09T14:05:30.250+01:00.
 std::string IsoLocalTime(double when);
+void AppendIsoLocalTime(std::string& out, double when);
 // A JSON string literal, quotes included.
 std::string JsonString(const std::string& s);
 // The value text as the panel shows it, with a decimal point: two decimals
 // after rounding to six significant digits.
 std::string ValueText(double value);
+void AppendValueText(std::string& out, double value);

@@ -219,6 +219,24 @@ bool ConnectClient(mosquitto* m, TClientEvents& ev, const TPublishSettings& s, i
   return true;
 }
 
+constexpr uint64_t kNotAReading = UINT64_MAX;
+// How often, at most, the retained last values follow a backlog being sent.
+constexpr int kLastEveryMs = 250;
+
+// Writes what the library has queued, corked: many messages leave in full
+// segments, which spares the broker most of its reads. False when the
+// connection failed.
+bool Flush(mosquitto* m, int packets) {
+  if (!mosquitto_want_write(m)) return true;
+  const int sock = mosquitto_socket(m);
+  const int cork = 1, uncork = 0;
+  ::setsockopt(sock, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
+  const int rc = mosquitto_loop_write(m, std::max(packets, 1));
+  ::setsockopt(sock, IPPROTO_TCP, TCP_CORK, &uncork, sizeof uncork);
+  // A full socket buffer is no failure: Service writes the rest.
+  return rc == MOSQ_ERR_SUCCESS || (rc == MOSQ_ERR_ERRNO && errno == EAGAIN);
+}
+
 struct TSlot {
   uint64_t Seq = UINT64_MAX;
   double When = 0;
@@ -301,6 +319,24 @@ struct TPublisher::TCore {
                              retain) == MOSQ_ERR_SUCCESS;
   }
 
+  // What the network thread keeps per channel: the topics, made once, and
+  // the newest reading sent while its retained copy is still to go out
+  // (kept across reconnects, so that none is forgotten).
+  struct TChannelOut {
+    std::string Topic, LastTopic, Last;
+    bool LastPending = false;
+  };
+  std::unordered_map<uint32_t, TChannelOut> Channels;
+  std::vector<TChannelOut*> LastPending;
+  TChannelOut& ChannelOut(int address, int channel) {
+    auto [it, added] = Channels.try_emplace(uint32_t(uint16_t(address)) << 16 | uint16_t(channel));
+    if (added) {
+      it->second.Topic = ReadingTopic(Settings, address, channel);
+      it->second.LastTopic = it->second.Topic + "/last";
+    }
+    return it->second;
+  }
+
   void Run();
   bool Session(mosquitto* m, TClientEvents& ev);
   void WaitMs(int ms);
@@ -371,29 +407,46 @@ bool TPublisher::TCore::Session(mosquitto* m, TClientEvents& ev) {
   const TPublishSettings& s = Settings;
   const int qos = s.QoS;
   const std::string base = StationTopic(s);
+  // Publishing only queues the packets; a batch is written at once, corked
+  // (Flush), instead of one write per message as it is published.
+  mosquitto_threaded_set(m, true);
   int mid = 0;
-  if (!Send(m, base + "/status", "online", qos, true, &mid)) return false;
+  // Message ids of readings in flight, to the reading; other messages have
+  // ids too, which must not confirm a reading that once had the same id.
+  std::vector<uint64_t> readingOfMid(65536, kNotAReading);
+  size_t inflight = 0;
+  int queued = 0;  // messages published since the last flush
+  auto sendOther = [&](const std::string& topic, const std::string& payload) {
+    ++queued;
+    if (!Send(m, topic, payload, qos, true, &mid)) return false;
+    readingOfMid[size_t(mid) & 0xffff] = kNotAReading;
+    return true;
+  };
+  if (!sendOther(base + "/status", "online")) return false;
   {
     std::lock_guard<std::mutex> g(Lock);
     DevicesChanged = !Devices.empty();
   }
   uint64_t droppedSent = 0;
   int64_t droppedAt = 0;
-  std::unordered_map<int, uint64_t> inflight;  // message id -> reading
+  int64_t lastAt = 0;
   std::vector<TSlot> batch;
+  batch.reserve(size_t(Options.Window));
   std::vector<uint64_t> acked;
-  std::unordered_map<uint32_t, size_t> lastOfChannel;
+  std::string payload;
   const size_t cap = Ring.size();
+  const size_t window = size_t(Options.Window);
 
   while (true) {
     // Acknowledgements first: they free the window.
     if (!ev.Acked.empty()) {
       acked.clear();
       for (int id : ev.Acked) {
-        auto it = inflight.find(id);
-        if (it == inflight.end()) continue;
-        acked.push_back(it->second);
-        inflight.erase(it);
+        uint64_t& reading = readingOfMid[size_t(id) & 0xffff];
+        if (reading == kNotAReading) continue;
+        acked.push_back(reading);
+        reading = kNotAReading;
+        --inflight;
       }
       ev.Acked.clear();
       std::lock_guard<std::mutex> g(Lock);
@@ -410,16 +463,21 @@ bool TPublisher::TCore::Session(mosquitto* m, TClientEvents& ev) {
 
     // Then what waits, in order, as far as the window allows.
     std::vector<TPublishedDevice> devices;
-    bool devicesChanged = false;
+    bool devicesChanged = false, caughtUp = false;
     uint64_t dropped = 0;
     batch.clear();
     {
       std::lock_guard<std::mutex> g(Lock);
-      const size_t room =
-          inflight.size() < size_t(Options.Window) ? size_t(Options.Window) - inflight.size() : 0;
-      const uint64_t n = std::min<uint64_t>(room, Tail - SendPos);
+      const size_t room = inflight < window ? window - inflight : 0;
+      const uint64_t waiting = Tail - SendPos;
+      uint64_t n = std::min<uint64_t>(room, waiting);
+      // With a backlog, a nearly full window waits for more confirmations
+      // rather than going out a few readings at a time, each pass costing
+      // its own calls.
+      if (n < waiting && room < window / 4 && inflight > 0) n = 0;
       for (uint64_t k = 0; k < n; ++k) batch.push_back(Ring[(SendPos + k) % cap]);
       SendPos += n;
+      caughtUp = SendPos == Tail;
       if (DevicesChanged) {
         devices = Devices;
         devicesChanged = true;
@@ -428,41 +486,49 @@ bool TPublisher::TCore::Session(mosquitto* m, TClientEvents& ev) {
       dropped = Dropped;
     }
     if (devicesChanged) {
-      if (!Send(m, base + "/devices", DevicesPayload(devices), qos, true, &mid)) return false;
+      if (!sendOther(base + "/devices", DevicesPayload(devices))) return false;
       if (s.HomeAssistant) {
         for (const auto& d : devices)
           for (int ch = 1; ch <= d.Channels; ++ch)
-            if (!Send(m, DiscoveryTopic(s, d.Address, ch), DiscoveryPayload(s, d, ch), qos, true,
-                      &mid))
+            if (!sendOther(DiscoveryTopic(s, d.Address, ch), DiscoveryPayload(s, d, ch)))
               return false;
       }
     }
     if (dropped != droppedSent && SteadyMs() - droppedAt >= 1000) {
-      if (!Send(m, base + "/dropped", std::to_string(dropped), qos, true, &mid)) return false;
+      if (!sendOther(base + "/dropped", std::to_string(dropped))) return false;
       droppedSent = dropped;
       droppedAt = SteadyMs();
     }
-    // Of several readings of one channel in a batch only the newest becomes
-    // the retained last value.
-    lastOfChannel.clear();
-    for (size_t k = 0; k < batch.size(); ++k)
-      lastOfChannel[uint32_t(batch[k].Address) << 16 | uint16_t(batch[k].Channel)] = k;
-    // Corked, a batch leaves in full segments rather than one per message,
-    // which spares the broker most of its reads.
-    const int sock = mosquitto_socket(m);
-    const int cork = 1, uncork = 0;
-    if (batch.size() > 1) ::setsockopt(sock, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
-    for (size_t k = 0; k < batch.size(); ++k) {
-      const TSlot& r = batch[k];
-      const std::string topic = ReadingTopic(s, r.Address, r.Channel);
-      const std::string payload = ReadingPayload(r.When, r.Value);
-      if (!Send(m, topic, payload, qos, false, &mid)) return false;
-      if (qos > 0) inflight[mid] = r.Seq;
-      if (lastOfChannel[uint32_t(r.Address) << 16 | uint16_t(r.Channel)] == k &&
-          !Send(m, topic + "/last", payload, qos, true, &mid))
+    for (const TSlot& r : batch) {
+      TChannelOut& out = ChannelOut(r.Address, r.Channel);
+      payload.clear();
+      AppendReadingPayload(payload, r.When, r.Value);
+      ++queued;
+      if (mosquitto_publish(m, &mid, out.Topic.c_str(), int(payload.size()), payload.data(), qos,
+                            false) != MOSQ_ERR_SUCCESS)
         return false;
+      if (qos > 0) {
+        readingOfMid[size_t(mid) & 0xffff] = r.Seq;
+        ++inflight;
+      }
+      out.Last = payload;
+      if (!out.LastPending) {
+        out.LastPending = true;
+        LastPending.push_back(&out);
+      }
     }
-    if (batch.size() > 1) ::setsockopt(sock, IPPROTO_TCP, TCP_CORK, &uncork, sizeof uncork);
+    // The retained last value of each channel: at once when all is sent, at
+    // intervals while a backlog goes out, never once per reading.
+    if (!LastPending.empty() && (caughtUp || SteadyMs() - lastAt >= kLastEveryMs)) {
+      for (TChannelOut* out : LastPending) {
+        if (!sendOther(out->LastTopic, out->Last)) return false;
+        out->LastPending = false;
+      }
+      LastPending.clear();
+      lastAt = SteadyMs();
+    }
+    if (!Flush(m, queued + 8)) return false;
+    queued = 0;
     if (qos == 0 && !batch.empty()) {
       // Nothing will be acknowledged: a reading is done once it is handed on.
       std::lock_guard<std::mutex> g(Lock);
@@ -475,10 +541,11 @@ bool TPublisher::TCore::Session(mosquitto* m, TClientEvents& ev) {
 
     int wait = 0;
     if (batch.empty()) {
+      // Asleep until a reading wakes the thread, or until the broker's
+      // confirmations make room in the window.
       std::lock_guard<std::mutex> g(Lock);
-      const bool more = SendPos < Tail && inflight.size() < size_t(Options.Window);
-      Sleeping = !more && !DevicesChanged;
-      wait = Sleeping ? 1000 : 0;
+      Sleeping = SendPos == Tail && !DevicesChanged;
+      wait = 1000;
     }
     const int rc = Service(m, wait, WakeFd);
     {
@@ -488,6 +555,12 @@ bool TPublisher::TCore::Session(mosquitto* m, TClientEvents& ev) {
     if (rc != MOSQ_ERR_SUCCESS || ev.Lost) return false;
   }
 
+  // The last values still held back go out before "offline".
+  for (TChannelOut* out : LastPending) {
+    if (!sendOther(out->LastTopic, out->Last)) break;
+    out->LastPending = false;
+  }
+  LastPending.clear();
   // A clean stop: "offline" replaces the retained "online", confirmed by the
   // broker when it can be within the time given.
   int offMid = -1;
