@@ -410,6 +410,10 @@ bool TPublisher::TCore::Session(mosquitto* m, TClientEvents& ev) {
   // Publishing only queues the packets; a batch is written at once, corked
   // (Flush), instead of one write per message as it is published.
   mosquitto_threaded_set(m, true);
+  // With a log callback set the library formats a line for every message
+  // sent and confirmed. Only TLS complaints are kept, and a plain connection
+  // has none once it stands.
+  if (!s.TLS) mosquitto_log_callback_set(m, nullptr);
   int mid = 0;
   // Message ids of readings in flight, to the reading; other messages have
   // ids too, which must not confirm a reading that once had the same id.

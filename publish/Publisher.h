@@ -43,7 +43,7 @@ struct TPublisherOptions {
   // Readings sent but not yet acknowledged, at most. The client library walks
   // its whole list of unconfirmed messages for every acknowledgement, so a
   // wider window costs more than it gains.
-  int Window = 400;
+  int Window = 200;
 };
 
 class TPublisher {
