@@ -344,6 +344,13 @@ size_t TLogData::Bytes() const {
   return b;
 }
 
+std::string TimeAxisFormat(double span, const TFormatSettings& fs) {
+  if (span >= 3) return fs.ShortDateFormat + " " + fs.ShortTimeFormat();
+  if (span >= 2.0 / 1440) return fs.ShortDateFormat + " " + fs.LongTimeFormat;
+  // As the log writes its stamps: the separator right after the time.
+  return fs.LongTimeFormat + "\"" + std::string(1, fs.DecimalSeparator) + "\"zzz";
+}
+
 std::string FormatStamp(double t) {
   const TFormatSettings& fs = FormatSettings();
   return FormatDateTime(fs.ShortDateFormat + " " + fs.LongTimeFormat, t) +

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/QxFormat.h"
 #include "viewer/LogFormat.h"
 
 namespace qxview {
@@ -152,5 +153,10 @@ class TLogData {
 };
 
 std::string FormatStamp(double t);  // in the user's regional settings
+
+// The time axis's label format for a view `span` days wide, from the
+// regional settings: the date and the time without seconds over days, with
+// seconds down to minutes, and below that the time alone with milliseconds.
+std::string TimeAxisFormat(double span, const TFormatSettings& fs);
 
 }  // namespace qxview

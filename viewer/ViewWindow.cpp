@@ -161,7 +161,9 @@ void TViewWindow::BuildUi() {
   Tsp_Axis& ba = plot_->BottomAxis();
   ba.SetMargin(4);
   ba.SetTicksCount(5);
-  ba.SetLabelFormat("dd.mm.yy hh:nn:ss");
+  // The regional date and time; the labels themselves also follow the span
+  // shown (TickLabel).
+  ba.SetLabelFormat(TimeAxisFormat(1, FormatSettings()));
   ba.SetLabelAsDataTime(true);
   ba.GridAttr().SetVisible(true);
   for (Tsp_Axis* a : {&plot_->RightAxis(), &plot_->TopAxis()}) {
@@ -664,14 +666,7 @@ void TViewWindow::ZoomTime(double factor, double centre) {
 
 void TViewWindow::TickLabel(Tsp_Axis* axis, double v, std::string& s) {
   if (axis != &plot_->BottomAxis()) return;
-  const TFormatSettings& fs = FormatSettings();
-  const double span = axis->Max() - axis->Min();
-  if (span >= 3)
-    s = FormatDateTime(fs.ShortDateFormat + " " + fs.ShortTimeFormat(), v);
-  else if (span >= 2.0 / 1440)
-    s = FormatDateTime(fs.ShortDateFormat + " " + fs.LongTimeFormat, v);
-  else
-    s = FormatDateTime(fs.LongTimeFormat, v) + fs.DecimalSeparator + FormatDateTime("zzz", v);
+  s = FormatDateTime(TimeAxisFormat(axis->Max() - axis->Min(), FormatSettings()), v);
 }
 
 void TViewWindow::DrawEnd() {
