@@ -64,8 +64,8 @@ void PutString(std::string& out, const std::string& s) {
 // QoS 1 PUBLISH packets of the publisher's topics and payloads in one send
 // and reads the acknowledgements in bulk, with no client library and no
 // formatting while it is timed. Readings per second, 0 on any failure.
-double RawCeiling(int port, int n, int window, double* brokerCpuMs,
-                  const std::function<double()>& brokerCpu) {
+double BareClientRate(int port, int n, int window, double* brokerCpuMs,
+                      const std::function<double()>& brokerCpu) {
   std::vector<std::string> packets;
   packets.reserve(size_t(n));
   TPublishSettings s = Local(port);
@@ -259,8 +259,8 @@ void RunPublish(const TOptionsBench& opt, std::vector<TTarget>& targets) {
   TRate raw;
   {
     double brokerMs = 0;
-    raw.PerS = RawCeiling(broker.Port(), nThroughput, TPublisherOptions().Window, &brokerMs,
-                          [&broker] { return broker.CpuMs(); });
+    raw.PerS = BareClientRate(broker.Port(), nThroughput, TPublisherOptions().Window, &brokerMs,
+                              [&broker] { return broker.CpuMs(); });
     raw.BrokerUs = brokerMs * 1000.0 / nThroughput;
     raw.BrokerShare = raw.PerS > 0 ? raw.BrokerUs * raw.PerS / 1e6 : 0;
   }
