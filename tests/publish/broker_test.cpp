@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "publish/Publisher.h"
-#include "tests/publish/BrokerProcess.h"
+#include "tests/publish/broker_process.h"
 
 using namespace qxtest;
 
