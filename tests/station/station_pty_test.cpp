@@ -6,11 +6,13 @@
 
 #include <QTemporaryDir>
 #include <algorithm>
+#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/oem_main.h"
@@ -162,7 +164,7 @@ TEST_F(StationPty, FramesAndPausesAreTheDesktopLoops) {
   st.Signal(SIGTERM);
   ASSERT_EQ(st.Wait(5000), 0);
 
-  std::vector<TSimFrame> rx;
+  std::vector<qxtest::TSimLogFrame> rx;
   for (const auto& f : SimLogFrames(ReadFile(simLog)))
     if (f.Rx) rx.push_back(f);
   // The connect: names of all 21 addresses, the channel count of each device
