@@ -25,18 +25,8 @@
 
 namespace {
 
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using qxtest::ReadFile;
+using qxtest::SteadyMs;
 
 class PtyEndToEnd : public ::testing::Test {
  protected:
@@ -86,7 +76,7 @@ TEST_F(PtyEndToEnd, ConnectMeasureLogDisconnectAndStoreSettings) {
   main->OnChannelDone = [&](int channel) {
     ++turns;
     if (turns == 1) main->Button5Click();
-    if (channel == OEMData->ChannelTotal - 1) passEnds.push_back(NowMs());
+    if (channel == OEMData->ChannelTotal - 1) passEnds.push_back(SteadyMs());
     ledOn = main->ComLed1->State() == lsOn;
     if (turns == kPasses * 4) main->ConnectButton->click();
   };
@@ -105,7 +95,7 @@ TEST_F(PtyEndToEnd, ConnectMeasureLogDisconnectAndStoreSettings) {
   EXPECT_EQ(main->Panels[3]->title(), "Temp 2:2");
 
   // Every turn after the start of logging wrote one whole line.
-  const std::string log = ReadAll(logPath.toStdString());
+  const std::string log = ReadFile(logPath.toStdString());
   std::istringstream in(log);
   std::string line;
   int lines = 0;
@@ -128,7 +118,7 @@ TEST_F(PtyEndToEnd, ConnectMeasureLogDisconnectAndStoreSettings) {
   EXPECT_LT(perPass, 1000.0);
 
   main->close();
-  const std::string ini = ReadAll(QuilexIniPath());
+  const std::string ini = ReadFile(QuilexIniPath());
   EXPECT_NE(ini.find("[ComPort1]"), std::string::npos) << ini;
   EXPECT_NE(ini.find("Port=" + link), std::string::npos) << ini;
   EXPECT_NE(ini.find("BaudRate=57600"), std::string::npos) << ini;

@@ -19,12 +19,7 @@
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using qxtest::ReadFile;
 
 // Every line of a log file is whole: all of one length, each ending in CR LF.
 // Returns the number of lines.

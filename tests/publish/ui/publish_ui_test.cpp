@@ -29,13 +29,6 @@ using namespace qxtest;
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
 class PublishUiTest : public ::testing::Test {
  protected:
   QTemporaryDir dir;
@@ -123,7 +116,7 @@ TEST_F(PublishUiTest, OkStoresTheSectionOwnerOnlyAndRefusesBadNames) {
   d.OkButton->click();
   EXPECT_TRUE(d.isVisible());
   EXPECT_NE(d.ResultLabel->text().indexOf("'/'"), -1) << d.ResultLabel->text().toStdString();
-  EXPECT_EQ(ReadAll(IniPath()), "[Reconnect]\nEnabled=1\n");
+  EXPECT_EQ(ReadFile(IniPath()), "[Reconnect]\nEnabled=1\n");
 
   d.StationEdit->setText("hall 2");
   d.EnabledBox->setChecked(true);
@@ -133,7 +126,7 @@ TEST_F(PublishUiTest, OkStoresTheSectionOwnerOnlyAndRefusesBadNames) {
   d.PasswordEdit->setText("secret");
   d.OkButton->click();
   EXPECT_FALSE(d.isVisible()) << d.ResultLabel->text().toStdString();
-  const std::string text = ReadAll(IniPath());
+  const std::string text = ReadFile(IniPath());
   EXPECT_EQ(text.find("[Reconnect]\nEnabled=1\n[Publish]\nEnabled=1\nHost=127.0.0.1\n"), 0u)
       << text;
   EXPECT_NE(text.find("Station=hall 2\n"), std::string::npos);
@@ -219,7 +212,7 @@ TEST_F(PublishUiTest, ReadingFromTheSimulatorReachesMosquittoSub) {
   sim.Stop(SIGTERM);
 
   // "<receive time> <topic> <payload>", three readings of channel 1:1.
-  std::istringstream in(ReadAll(subOut));
+  std::istringstream in(ReadFile(subOut));
   std::string line;
   std::vector<double> latencyMs;
   int lines = 0;

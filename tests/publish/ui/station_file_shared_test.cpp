@@ -11,15 +11,11 @@
 #include "app/oem_options.h"
 #include "common/QxStationIni.h"
 #include "publish/ui/PublishGlue.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using qxtest::ReadFile;
 
 TEST(StationFileShared, ReconnectAndPublishingKeepEachOthersSections) {
   QTemporaryDir dir;
@@ -35,14 +31,14 @@ TEST(StationFileShared, ReconnectAndPublishingKeepEachOthersSections) {
   TPublishSettings s = publishing.Settings();
   s.Host = "broker.example";
   ASSERT_EQ(publishing.Apply(s), "");
-  const std::string text = ReadAll(path);
+  const std::string text = ReadFile(path);
   EXPECT_NE(text.find("[Reconnect]\nEnabled=1\n"), std::string::npos) << text;
   EXPECT_NE(text.find("broker.example"), std::string::npos) << text;
 
   // And a later OK keeps the publishing section.
   options.CheckBoxReconnect->setChecked(false);
   options.Button1Click();
-  const std::string after = ReadAll(path);
+  const std::string after = ReadFile(path);
   EXPECT_NE(after.find("[Reconnect]\nEnabled=0\n"), std::string::npos) << after;
   EXPECT_NE(after.find("broker.example"), std::string::npos) << after;
 
