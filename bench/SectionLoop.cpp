@@ -27,6 +27,8 @@
 #include "protocol/OEMLib.h"
 #include "serial/CPort.h"
 #include "sim/SimBus.h"
+#include "tests/support/child_process.h"
+#include "tests/support/sim_main_port.h"
 
 #if __has_include(<valgrind/callgrind.h>)
 #include <valgrind/callgrind.h>
@@ -46,25 +48,9 @@ constexpr int kLoopChannels = 8;
 // percent of one core: a reading every 54 ms at most 1 ms each.
 constexpr double kMeasuringCoreLimit = 2.0;
 
-// The main window's port, backed by the in-process bus simulator.
-class TSimPort : public TMainPort {
- public:
-  TSimBus Bus;
-  bool IsOpen = false;
-  TOEMPort& Io() override { return Bus; }
-  void Open() override {
-    if (IsOpen) return;
-    IsOpen = true;
-    if (OnAfterOpen) OnAfterOpen();
-  }
-  void Close() override {
-    if (!IsOpen) return;
-    IsOpen = false;
-    if (OnAfterClose) OnAfterClose();
-  }
-  bool Connected() override { return IsOpen; }
-  void ClearBuffers(bool, bool) override {}
-};
+// The main window's port, backed by the in-process bus simulator: the tests'
+// own double.
+using TSimPort = TSimMainPort;
 
 // The real clock, keeping count of the time spent in pauses: what is left of
 // the wall time is the program's own work.
@@ -287,8 +273,7 @@ class TSimChild {
     if (pid_ <= 0) return;
     kill(pid_, SIGCONT);
     kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
+    qxtest::WaitOrKill(pid_, 10000);
   }
   TSimChild(const TSimChild&) = delete;
   TSimChild& operator=(const TSimChild&) = delete;

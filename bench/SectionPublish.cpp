@@ -21,7 +21,7 @@
 #include "bench/BenchSections.h"
 #include "protocol/OEMLib.h"
 #include "publish/Publisher.h"
-#include "tests/publish/BrokerProcess.h"
+#include "tests/publish/broker_process.h"
 
 namespace bench {
 

@@ -24,7 +24,7 @@
 #include "common/QxFormat.h"
 #include "diagram/oem_diagramm.h"
 #include "serial/CPort.h"
-#include "tests/faults/SimProcess.h"
+#include "tests/support/sim_process.h"
 
 namespace {
 

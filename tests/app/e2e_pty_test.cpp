@@ -1,12 +1,8 @@
 // The shipped main window with its real serial port against quilex-sim over
 // a pseudo-terminal: connect, a few passes, log, disconnect, and the settings
 // file written at close.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -25,67 +21,31 @@
 #include "protocol/OEMLib.h"
 #include "serial/CPort.h"
 #include "serial/CPortLed.h"
-
-extern char** environ;
+#include "tests/support/sim_process.h"
 
 namespace {
 
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using qxtest::ReadFile;
+using qxtest::SteadyMs;
 
 class PtyEndToEnd : public ::testing::Test {
  protected:
   QTemporaryDir dir;
-  pid_t sim = -1;
+  TSimProcess sim;
   std::string link;
 
   void SetUp() override {
-    const char* build = std::getenv("QX_BUILD_DIR");
-    const std::string exe = std::string(build ? build : ".") + "/quilex-sim";
-    if (access(exe.c_str(), X_OK) != 0) GTEST_SKIP() << "no " << exe;
+    if (TSimProcess::Exe().empty()) GTEST_SKIP() << "quilex-sim is not built";
     link = dir.filePath("ttyQX").toStdString();
-    std::vector<std::string> args = {exe,
-                                     "--link",
-                                     link,
-                                     "--device",
-                                     "1:2:10",
-                                     "--device",
-                                     "2:2:100",
-                                     "--curve",
-                                     "1:1:constant:21.5",
-                                     "--curve",
-                                     "2:2:constant:-3.25"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    ASSERT_EQ(posix_spawn(&sim, exe.c_str(), &fa, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&fa);
-    for (int i = 0; i < 500 && access(link.c_str(), F_OK) != 0; ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(access(link.c_str(), F_OK), 0) << "simulator link did not appear";
+    ASSERT_TRUE(sim.Start(link, {"--device", "1:2:10", "--device", "2:2:100", "--curve",
+                                 "1:1:constant:21.5", "--curve", "2:2:constant:-3.25"}))
+        << "simulator link did not appear";
     setenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit().constData(), 1);
     SetFormatSettings(TFormatSettings::EnglishUSLike());
   }
 
   void TearDown() override {
-    if (sim > 0) {
-      kill(sim, SIGTERM);
-      int status = 0;
-      waitpid(sim, &status, 0);
-    }
+    sim.Stop(SIGTERM);
     SetFormatSettings(TFormatSettings());
   }
 };
@@ -116,7 +76,7 @@ TEST_F(PtyEndToEnd, ConnectMeasureLogDisconnectAndStoreSettings) {
   main->OnChannelDone = [&](int channel) {
     ++turns;
     if (turns == 1) main->Button5Click();
-    if (channel == OEMData->ChannelTotal - 1) passEnds.push_back(NowMs());
+    if (channel == OEMData->ChannelTotal - 1) passEnds.push_back(SteadyMs());
     ledOn = main->ComLed1->State() == lsOn;
     if (turns == kPasses * 4) main->ConnectButton->click();
   };
@@ -135,7 +95,7 @@ TEST_F(PtyEndToEnd, ConnectMeasureLogDisconnectAndStoreSettings) {
   EXPECT_EQ(main->Panels[3]->title(), "Temp 2:2");
 
   // Every turn after the start of logging wrote one whole line.
-  const std::string log = ReadAll(logPath.toStdString());
+  const std::string log = ReadFile(logPath.toStdString());
   std::istringstream in(log);
   std::string line;
   int lines = 0;
@@ -158,7 +118,7 @@ TEST_F(PtyEndToEnd, ConnectMeasureLogDisconnectAndStoreSettings) {
   EXPECT_LT(perPass, 1000.0);
 
   main->close();
-  const std::string ini = ReadAll(QuilexIniPath());
+  const std::string ini = ReadFile(QuilexIniPath());
   EXPECT_NE(ini.find("[ComPort1]"), std::string::npos) << ini;
   EXPECT_NE(ini.find("Port=" + link), std::string::npos) << ini;
   EXPECT_NE(ini.find("BaudRate=57600"), std::string::npos) << ini;

@@ -17,9 +17,9 @@
 #include <sstream>
 #include <thread>
 
-#include "AppTestSupport.h"
 #include "common/QxDateTime.h"
 #include "serial/CPortLed.h"
+#include "tests/app/app_fixture.h"
 
 namespace {
 

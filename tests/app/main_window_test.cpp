@@ -10,11 +10,11 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "AppTestSupport.h"
 #include "common/ChannelColors.h"
 #include "diagram/oem_diagramm.h"
 #include "diagram/plot/sgr_data.h"
 #include "serial/CPortLed.h"
+#include "tests/app/app_fixture.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "AppTestSupport.h"
 #include "app/oem_comment.h"
+#include "tests/app/app_fixture.h"
 
 using OptionsTest = AppTest;
 

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "AppTestSupport.h"
 #include "serial/CPortLed.h"
+#include "tests/app/app_fixture.h"
 
 namespace {
 

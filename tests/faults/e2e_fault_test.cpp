@@ -3,7 +3,7 @@
 #include <sys/resource.h>
 
 #include "serial/CPortLed.h"
-#include "tests/faults/FaultFixture.h"
+#include "tests/faults/fault_fixture.h"
 
 namespace {
 

@@ -11,17 +11,13 @@
 #include <sstream>
 
 #include "common/QxPaths.h"
-#include "tests/faults/FaultFixture.h"
-#include "tests/faults/SelfCopy.h"
+#include "tests/faults/fault_fixture.h"
+#include "tests/faults/self_copy.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using qxtest::ReadFile;
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
@@ -112,10 +108,9 @@ TEST_F(IniFaults, UnreadableFileAndReadOnlyDirectory) {
         ::execl(self, self, "--gtest_also_run_disabled_tests", filter, static_cast<char*>(nullptr));
       std::_Exit(127);
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the unprivileged run failed (see its output above)";
+    // Bounded: a child that hangs is killed and counts as failed (-1).
+    EXPECT_EQ(qxtest::WaitOrKill(pid, 120000), 0)
+        << "the unprivileged run failed (see its output above)";
   };
 
   // An unreadable file in a writable directory.

@@ -18,7 +18,7 @@
 #include "diagram/oem_diagramm.h"
 #include "protocol/OEMLib.h"
 #include "serial/CPort.h"
-#include "tests/faults/SimProcess.h"
+#include "tests/support/sim_process.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // started there. Real time; the line is away for two seconds.
 #include <QFile>
 
-#include "tests/faults/FaultFixture.h"
+#include "tests/faults/fault_fixture.h"
 
 namespace {
 

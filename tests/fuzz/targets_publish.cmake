@@ -1,4 +1,2 @@
 # The settings store of the station's own features.
-if(TARGET qx_publish)
-  qx_add_fuzz(station_ini LIBS qx_publish)
-endif()
+qx_add_fuzz(station_ini LIBS qx_publish)

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "publish/Publisher.h"
-#include "tests/publish/BrokerProcess.h"
+#include "tests/publish/broker_process.h"
 
 using namespace qxtest;
 

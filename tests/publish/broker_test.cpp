@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "publish/Publisher.h"
-#include "tests/publish/BrokerProcess.h"
+#include "tests/publish/broker_process.h"
 
 using namespace qxtest;
 
@@ -155,8 +155,7 @@ TEST_F(BrokerTest, LastWillSaysOfflineWhenTheStationDies) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     ::_exit(0);
   }
-  int status = 0;
-  ::waitpid(child, &status, 0);
+  EXPECT_EQ(WaitOrKill(child, 20000), 0);
   ASSERT_TRUE(WaitFor([&] { return sub.Count() >= 2; }, 10000));
   const auto m = sub.Messages();
   EXPECT_EQ(m[0].Payload, "online");

@@ -13,9 +13,9 @@
 #include <random>
 #include <sstream>
 
-#include "TestLogs.h"
 #include "common/QxDateTime.h"
 #include "common/QxFormat.h"
+#include "tests/viewer/test_logs.h"
 #include "viewer/CsvExport.h"
 #include "viewer/LogData.h"
 #include "viewer/LogFormat.h"

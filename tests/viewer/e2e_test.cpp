@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "AppTestSupport.h"
+#include "tests/app/app_fixture.h"
 #include "viewer/ViewWindow.h"
 
 namespace {

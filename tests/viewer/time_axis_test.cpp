@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "TestLogs.h"
+#include "tests/viewer/test_logs.h"
 #include "common/QxDateTime.h"
 #include "common/QxFormat.h"
 #include "diagram/plot/sgr_def.h"

@@ -4,17 +4,17 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QFile>
 #include <QImageReader>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QWheelEvent>
 #include <fstream>
 #include <sstream>
 
-#include "TestLogs.h"
 #include "common/QxFormat.h"
 #include "diagram/plot/sgr_def.h"
+#include "tests/viewer/test_logs.h"
 #include "viewer/ViewWindow.h"
 
 using namespace qxview;
