@@ -1,6 +1,7 @@
 #pragma once
 // The operator's main window: connect/disconnect, the polling loop that is the
-// program's only scheduler, one temperature panel per channel, and the data log.
+// program's only scheduler, one temperature panel per channel, and the data log,
+// with the program-wide objects every window reaches through.
 #include <QGroupBox>
 #include <QMenu>
 #include <QPoint>

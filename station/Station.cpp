@@ -13,6 +13,7 @@
 
 #include "app/LogFlusher.h"
 #include "app/LogWriter.h"
+#include "app/MeasureStep.h"
 #include "app/PortSetup.h"
 #include "app/Reading.h"
 #include "common/QxClock.h"
@@ -199,15 +200,15 @@ void TStation::WriteLogLine(double now, bool outage) {
 }
 
 void TStation::CheckLog(double now, bool newValueInPass, bool outage) {
-  if (!logging_) return;
-  if (settings_.EveryValue) {
-    if (newValueInPass && !outage) WriteLogLine(now, false);
-    return;
-  }
-  if (SecondsBetween(lastLogTime_, now) > settings_.Interval) {
-    WriteLogLine(now, outage);
-    lastLogTime_ = Clock().Now();
-  }
+  TLogTrigger log;
+  log.Logging = logging_;
+  log.EveryValue = settings_.EveryValue;
+  log.IntervalSeconds = settings_.Interval;
+  log.LastLogTime = lastLogTime_;
+  // The same trigger as the desktop program's; no reading in an outage is new.
+  if (!log.Logging || !LogLineDue(log, newValueInPass && !outage, now)) return;
+  WriteLogLine(now, outage);
+  if (!log.EveryValue) lastLogTime_ = Clock().Now();
 }
 
 void TStation::ReopenLogIfAsked() {
