@@ -1,6 +1,7 @@
 // The measurement loop's decisions for one channel, and the panel's text.
 #include "app/MeasureStep.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 
@@ -14,7 +15,7 @@ TMeasureOutcome MeasureStep(const TChannelPoll& poll, bool newValueInPass, const
   out.NewValueInPass = newValueInPass;
   if (poll.Valid) {
     out.Shown = true;
-    out.Temperature = double(poll.Raw) / poll.Scale;
+    out.Temperature = SampleTemperature(poll.Raw, poll.Scale, poll.Readable);
     if (out.Temperature >= NoValueThreshold) {
       out.PanelValue = PlaceholderValue;
     } else {
@@ -28,6 +29,11 @@ TMeasureOutcome MeasureStep(const TChannelPoll& poll, bool newValueInPass, const
   out.LogDue = log.Logging && LogLineDue(log, out.NewValueInPass, now);
   out.RestartInterval = out.LogDue && !log.EveryValue;
   return out;
+}
+
+double SampleTemperature(int32_t raw, double scale, bool readable) {
+  const double t = double(raw) / scale;
+  return readable ? t : std::max(t, NoValueThreshold);
 }
 
 bool LogLineDue(const TLogTrigger& log, bool newValueInPass, double now) {

@@ -10,7 +10,9 @@ struct TChannelPoll {
   int Channel = 0;     // flat channel index
   bool Valid = false;  // the device marked the sample valid
   int32_t Raw = 0;     // the sample
-  int32_t Last = 0;    // the device's stored value of the channel after the poll
+  // The sample carried a number; without one, Raw is the error reading.
+  bool Readable = true;
+  int32_t Last = 0;  // the device's stored value of the channel after the poll
   double Scale = 10.0;
 };
 
@@ -40,6 +42,11 @@ struct TMeasureOutcome {
 // newValueInPass: the flag before this channel, cleared at each pass's start.
 TMeasureOutcome MeasureStep(const TChannelPoll& poll, bool newValueInPass, const TLogTrigger& log,
                             double now);
+
+// The temperature of a valid sample. One without a number is no value,
+// whatever the scale: the error reading divided by a scale above 11.11 would
+// otherwise pass for a temperature below the threshold.
+double SampleTemperature(int32_t raw, double scale, bool readable);
 
 // Whether a log line is due at `now`. In every-value mode the pass's flag
 // decides, so every channel after the first value of a pass writes a line.

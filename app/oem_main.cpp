@@ -469,6 +469,7 @@ void TMain::PollChannel(int channel, TDeviceParam& dev) {
   TTempPanel* panel = size_t(channel) < Panels.size() ? Panels[size_t(channel)] : nullptr;
   ChannelPolled(channel, poll.Valid, panel);
   if (poll.Valid) {
+    poll.Readable = dev.SampleReadable();
     poll.Scale = dev.GetScale();
     poll.Last = dev.LastValue();
   }

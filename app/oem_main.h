@@ -191,7 +191,8 @@ class TMain : public QWidget {
   // the bus found.
   void ScanWithProgress();
   void ShowScannedBus();
-  // One channel's turn in the loop: poll, show, plot, log.
+  // One channel's turn: the poll, then carrying out what the measurement
+  // step decided for it.
   void PollChannel(int channel, TDeviceParam& dev);
   // The log's settings and state as the loop decides on a line.
   TLogTrigger LogTrigger() const;

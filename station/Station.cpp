@@ -238,7 +238,7 @@ bool TStation::PollUntilLostOrStop(std::string& why) {
       watch.ChannelPolled(valid);
       if (valid) {
         ++validReadings_;
-        const double t = double(raw) / dev->GetScale();
+        const double t = SampleTemperature(raw, dev->GetScale(), dev->SampleReadable());
         if (publisher_) publisher_->Reading(dev->Address, dev->SubChannel, now, t);
         if (t < NoValueThreshold) newValueInPass = true;
       }
@@ -394,7 +394,7 @@ int TStation::RunOnce(std::ostream& out) {
                             bus_->Devices.begin());
     int32_t raw = 0;
     const bool valid = dev->ReadSample(raw);
-    const double t = double(raw) / dev->GetScale();
+    const double t = SampleTemperature(raw, dev->GetScale(), dev->SampleReadable());
     rows.push_back({std::to_string(dev->Address), std::to_string(dev->SubChannel), found[d].Name,
                     found[d].Serial, valid && t < NoValueThreshold ? Fixed2(t) : "N/A"});
     if (StopRequested()) break;

@@ -99,6 +99,57 @@ TEST(MeasureStep, ValueOrNoValueAndThePoint) {
   EXPECT_TRUE(o.NewValueInPass);
 }
 
+TEST(MeasureStep, AValidSampleWithoutANumberIsNoValueAtAnyScale) {
+  const TLogTrigger off;
+  for (double scale : {10.0, 100.0, 1000.0}) {
+    TChannelPoll p = Poll(2, true, TDeviceParam::ErrorReading, scale);
+    p.Readable = false;
+    p.Last = 2345;  // the value before, which the device did not confirm
+    const TMeasureOutcome o = MeasureStep(p, false, EveryValue(), kNow);
+    EXPECT_TRUE(o.Shown) << scale;
+    EXPECT_EQ(o.PanelValue, PlaceholderValue) << scale;
+    EXPECT_GE(o.Temperature, NoValueThreshold) << scale;
+    EXPECT_FALSE(o.Plotted) << scale;
+    EXPECT_FALSE(o.NewValueInPass) << scale;
+    EXPECT_FALSE(o.LogDue) << scale;
+  }
+  // At scale 10 observers keep getting what they always got.
+  EXPECT_DOUBLE_EQ(SampleTemperature(TDeviceParam::ErrorReading, 10.0, false), 999.9);
+  // A genuine 99.99 degrees at scale 100 is a value.
+  EXPECT_DOUBLE_EQ(SampleTemperature(9999, 100.0, true), 99.99);
+  EXPECT_TRUE(MeasureStep(Poll(0, true, 9999, 100.0), false, off, kNow).Plotted);
+}
+
+TEST(MeasureStep, DeviceTellsWhetherItsLastSampleHadANumber) {
+  struct TScript {
+    std::string reply;
+    static std::string Proc(void* ctx, const std::string&) {
+      return static_cast<TScript*>(ctx)->reply;
+    }
+  } script;
+  TDeviceParam dev;
+  dev.Address = 5;
+  dev.SetQueryTransfer(&TScript::Proc, &script);
+  auto sample = [&](const std::string& payload, int32_t& raw) {
+    script.reply = "A05 =xx " + payload + "\r\nA05 *00\r\n";
+    return dev.ReadSample(raw);
+  };
+  int32_t raw = 0;
+  EXPECT_TRUE(sample("1 9999", raw));
+  EXPECT_TRUE(dev.SampleReadable());
+  EXPECT_TRUE(sample("1 abc", raw));
+  EXPECT_EQ(raw, TDeviceParam::ErrorReading);
+  EXPECT_FALSE(dev.SampleReadable());
+  // Not valid but read: the number is the device's, and kept.
+  EXPECT_FALSE(sample("0 -120", raw));
+  EXPECT_TRUE(dev.SampleReadable());
+  EXPECT_FALSE(sample("x 12", raw));
+  EXPECT_FALSE(dev.SampleReadable());
+  script.reply.clear();
+  EXPECT_FALSE(dev.ReadSample(raw));
+  EXPECT_FALSE(dev.SampleReadable());
+}
+
 TEST(MeasureStep, EveryValueModeWritesAfterTheFirstValueOfAPassToItsEnd) {
   // Lines written in a pass over three channels, given which are valid.
   auto linesInPass = [](std::vector<TChannelPoll> polls) {
