@@ -1,7 +1,6 @@
-// The main window's side of unattended runs: watching the line while the
-// loop polls, the wait for a lost line with its own lamp and status text, the
-// interval log going on with N/A lines meanwhile, and the rescan that either
-// carries on with the same bus or stops and says what differs.
+// The main window's side of unattended runs: the line watched while the loop
+// polls, the wait for a lost line with N/A lines in the interval log, and the
+// rescan that carries on with the same bus or stops saying what differs.
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>

@@ -1,8 +1,7 @@
 #pragma once
-// What the program asks of each device a scan found before it measures: the
-// channel count and scale the readings need, and the identity texts the
-// operator and the broker see. Asked in one place so that every caller puts
-// the same exchanges on the bus.
+// What is asked of each device a scan found before measuring: the channel
+// count and scale the readings need, and the identity texts operator and
+// broker see; in one place, so every caller puts the same exchanges on the bus.
 #include <string>
 #include <vector>
 
