@@ -1,3 +1,5 @@
+// The flush thread: one request pending at most, served at the lowest
+// priority so that the measurement loop never waits for the disk.
 #include "app/LogFlusher.h"
 
 #include <fcntl.h>

@@ -1,9 +1,7 @@
 #pragma once
 // Brings appended log lines from the system's file cache onto the disk on a
-// helper thread. A line is written whole into the file before the logging
-// call returns, so readers see it and no failure of this program can lose
-// it; waiting for the disk itself (a millisecond or more per line on some
-// machines) stays off the measurement loop. Stopping the log waits for it.
+// helper thread: each line is already whole in the file, so only the wait for
+// the disk (a millisecond or more on some machines) leaves the measurement loop.
 #include <condition_variable>
 #include <functional>
 #include <mutex>

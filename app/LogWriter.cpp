@@ -1,3 +1,5 @@
+// The line's fixed-width fields in the user's formats, and an append that
+// cuts a half-written line back out of the file.
 #include "app/LogWriter.h"
 
 #include <fcntl.h>

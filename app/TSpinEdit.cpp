@@ -1,3 +1,5 @@
+// The field's typing filter, its bounds and the buttons' stepping; the text
+// is read as a number only when asked for.
 #include "app/TSpinEdit.h"
 
 #include <QEvent>

@@ -1,8 +1,7 @@
 #pragma once
-// Integer field with up/down buttons. Unlike QSpinBox it lets the operator
-// type freely (digits, signs, the decimal separator) and only sorts the text
-// out when the value is read or the field is left: an unreadable text reads
-// as the lower bound, and leaving the field clamps it into the bounds.
+// Integer field with up/down buttons that, unlike QSpinBox, lets the operator
+// type freely and sorts the text out only when the value is read (unreadable:
+// the lower bound) or the field is left (clamped into the bounds).
 #include <QWidget>
 
 class QLineEdit;

@@ -1,3 +1,5 @@
+// The limits dialog's layout and its take-over of the two texts, checked
+// against what the device can store.
 #include "app/oem_analog.h"
 
 #include <QLabel>

@@ -1,3 +1,5 @@
+// The averaging dialog's layout and the hand-over of the count between its
+// field and AverageCount.
 #include "app/oem_averaging.h"
 
 #include <QLabel>

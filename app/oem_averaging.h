@@ -1,5 +1,6 @@
 #pragma once
-// "Averaging": how many frames the device averages into one reading.
+// "Averaging": how many frames the device averages into one reading. The
+// device menu fills it from the device and sends the count back on OK.
 #include <QDialog>
 #include <cstdint>
 

@@ -1,3 +1,5 @@
+// The calibration dialog's layout and its reading of the wanted temperature
+// in the user's number format.
 #include "app/oem_calib.h"
 
 #include <QLabel>

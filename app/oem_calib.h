@@ -1,5 +1,6 @@
 #pragma once
-// "Calibration": asks for the temperature the channel should read now.
+// "Calibration": asks for the temperature the channel should read now; the
+// device menu turns the difference to the last reading into an offset.
 #include <QDialog>
 
 class QLabel;

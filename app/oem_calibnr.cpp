@@ -1,3 +1,5 @@
+// The table dialog's layout and the hand-over of the number between its
+// field and CalibNr.
 #include "app/oem_calibnr.h"
 
 #include <QLabel>

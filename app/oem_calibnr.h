@@ -1,5 +1,6 @@
 #pragma once
 // "Select Calibration": which of the device's two calibration tables it uses.
+// The device menu fills it from the device and sends the number back on OK.
 #include <QDialog>
 #include <cstdint>
 

@@ -1,3 +1,5 @@
+// The comment dialog's layout. Enter confirms as the OK button does; Escape
+// keeps the comment stored before.
 #include "app/oem_comment.h"
 
 #include <QKeyEvent>

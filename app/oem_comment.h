@@ -1,5 +1,6 @@
 #pragma once
-// Asks for the one line of text printed above the diagram.
+// Asks for the one line of text printed above the diagram; the diagram asks
+// for it through the program-wide Comment object before it prints.
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,3 +1,5 @@
+// The status window's layout, the scan's progress by address, and its text
+// while a lost line is awaited.
 #include "app/oem_constatus.h"
 
 #include <QFont>

@@ -1,3 +1,5 @@
+// The device list's table: fixed design columns, filled row by row with
+// the identity texts each device reports when asked.
 #include "app/oem_devlist.h"
 
 #include <QHeaderView>

@@ -1,34 +1,23 @@
+// The operator's main window: its controls, connect and disconnect, the bus
+// scan, and the polling loop that is the program's only scheduler. The log,
+// the device menu and unattended reconnects have files of their own.
 #include "app/oem_main.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QContextMenuEvent>
-#include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
-#include <QMessageBox>
-#include <QPainter>
-#include <QResizeEvent>
-#include <QStyleOptionGroupBox>
-#include <cerrno>
-#include <cmath>
-#include <cstdio>
 #include <stdexcept>
 
 #include "app/LogFlusher.h"
-#include "app/LogWriter.h"
-#include "app/Reading.h"
+#include "app/MeasureStep.h"
+#include "app/PortSetup.h"
 #include "app/oem_comment.h"
 #include "app/oem_options.h"
 #include "common/ChannelColors.h"
 #include "common/QxClock.h"
-#include "common/QxDateTime.h"
-#include "common/QxFormat.h"
 #include "diagram/oem_diagramm.h"
+#include "protocol/DeviceInfo.h"
 #include "protocol/OEMLib.h"
 #include "serial/CPort.h"
 #include "serial/CPortLed.h"
@@ -45,57 +34,7 @@ TCalibNr* CalibNr = nullptr;
 TComment* Comment = nullptr;
 TSetAveraging* SetAveraging = nullptr;
 
-// ---------------------------------------------------------------------------
-// Message boxes and the application's error display
-
 namespace {
-
-TMsgResult DefaultMessageBox(TMsgKind kind, const QString& text, const QPoint* at) {
-  QMessageBox box;
-  box.setText(text);
-  switch (kind) {
-    case TMsgKind::mkInformation:
-      box.setWindowTitle("Information");
-      box.setIcon(QMessageBox::Information);
-      box.setStandardButtons(QMessageBox::Ok);
-      break;
-    case TMsgKind::mkWarningYesNo:
-      box.setWindowTitle("Warning");
-      box.setIcon(QMessageBox::Warning);
-      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-      break;
-    case TMsgKind::mkError:
-      box.setWindowTitle("Error");
-      box.setIcon(QMessageBox::Critical);
-      box.setStandardButtons(QMessageBox::Ok);
-      break;
-  }
-  if (at) box.move(*at);
-  const int r = box.exec();
-  if (r == QMessageBox::Yes) return TMsgResult::mrYes;
-  if (r == QMessageBox::No) return TMsgResult::mrNo;
-  return TMsgResult::mrOk;
-}
-
-// The options object may not exist in tests that build only the main window.
-bool LogEveryValueSetting() {
-  return Options ? Options->LogEveryValue : false;
-}
-double LogIntervalSetting() {
-  return Options ? Options->LogInterval : 10.0;
-}
-bool AppendLogFileSetting() {
-  return Options ? Options->AppendLogFile : false;
-}
-
-QByteArray FilePath(const QString& name) {
-  return QFile::encodeName(name);
-}
-
-bool FileExists(const QString& name) {
-  struct stat st;
-  return !name.isEmpty() && ::stat(FilePath(name).constData(), &st) == 0;
-}
 
 // The serial port component behind the main window in the shipped program.
 class TComPortAdapter : public TMainPort {
@@ -115,167 +54,6 @@ class TComPortAdapter : public TMainPort {
   TComPort* port_;
 };
 
-}  // namespace
-
-TMessageBoxHook MessageBoxHook;
-
-TMsgResult ShowMessageBox(TMsgKind kind, const QString& text, const QPoint* at) {
-  if (MessageBoxHook) return MessageBoxHook(kind, text, at);
-  return DefaultMessageBox(kind, text, at);
-}
-
-void ShowApplicationError(const std::exception& e) {
-  ShowMessageBox(TMsgKind::mkError, QString::fromLocal8Bit(e.what()));
-}
-
-void GuardedCall(const std::function<void()>& fn) {
-  try {
-    fn();
-  } catch (const std::exception& e) {
-    ShowApplicationError(e);
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Panels
-
-TTempPanel::TTempPanel(QWidget* owner, uint32_t captionColor, const QString& caption)
-    : QGroupBox(caption, owner), CaptionColor(captionColor) {
-  resize(110, 50);
-  QPalette pal = palette();
-  pal.setColor(QPalette::WindowText, QColor::fromRgb(captionColor));
-  setPalette(pal);
-
-  ValueLabel = new QLabel(this);
-  ValueLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-  QPalette lp = ValueLabel->palette();
-  lp.setColor(QPalette::WindowText, Qt::red);
-  ValueLabel->setPalette(lp);
-  // Right clicks on the value text belong to the panel.
-  ValueLabel->setContextMenuPolicy(Qt::NoContextMenu);
-  ValueLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
-  ValueLabel->setGeometry(contentsRect());
-  FitValueFont();
-  UpdateOpaque();
-}
-
-void TTempPanel::ShowStale(bool stale) {
-  if (stale == stale_) return;
-  stale_ = stale;
-  QPalette lp = ValueLabel->palette();
-  lp.setColor(QPalette::WindowText, stale ? QColor(0x80, 0x80, 0x80) : QColor(Qt::red));
-  ValueLabel->setPalette(lp);
-}
-
-void TTempPanel::SetValuePointSize(qreal points) {
-  valuePoints_ = points;
-  FitValueFont();
-}
-
-void TTempPanel::FitValueFont() {
-  // The widest text the panel can show: four places before the separator
-  // (a sign and three digits) in the font's widest digit, either separator,
-  // and the placeholder. One size for all readings, so the value does not
-  // change size as it changes.
-  QStringList widest;
-  for (QChar sep : {QChar('.'), QChar(',')}) {
-    widest << QString("---") + sep + QString("--\u00B0C");
-    for (char d = '0'; d <= '9'; ++d)
-      widest << QString("-") + QString(3, QChar(d)) + sep + QString(2, QChar(d)) + "\u00B0C";
-  }
-  const int room = ValueLabel->contentsRect().width();
-  QFont f = ValueLabel->font();
-  f.setPointSizeF(valuePoints_);
-  auto fits = [&] {
-    const QFontMetrics fm(f);
-    for (const QString& t : widest)
-      if (fm.horizontalAdvance(t) > room) return false;
-    return true;
-  };
-  while (f.pointSizeF() > 6.0 && !fits()) f.setPointSizeF(f.pointSizeF() - 0.5);
-  if (f != ValueLabel->font()) ValueLabel->setFont(f);
-}
-
-void TTempPanel::UpdateOpaque() {
-  // Over a plain background the box paints that background itself (see
-  // paintEvent), so what lies under it need not be painted first.
-  setAttribute(Qt::WA_OpaquePaintEvent,
-               palette().brush(backgroundRole()).style() == Qt::SolidPattern);
-}
-
-void TTempPanel::changeEvent(QEvent* e) {
-  QGroupBox::changeEvent(e);
-  if (e->type() == QEvent::PaletteChange || e->type() == QEvent::StyleChange) UpdateOpaque();
-  if (e->type() == QEvent::StyleChange || e->type() == QEvent::FontChange) {
-    // The caption's room, and with it the value's, follows style and font.
-    ValueLabel->setGeometry(contentsRect());
-    FitValueFont();
-  }
-}
-
-void TTempPanel::resizeEvent(QResizeEvent* e) {
-  QGroupBox::resizeEvent(e);
-  // The value text fills the area under the caption.
-  ValueLabel->setGeometry(contentsRect());
-  FitValueFont();
-}
-
-void TTempPanel::paintEvent(QPaintEvent* e) {
-  QStyleOptionGroupBox opt;
-  initStyleOption(&opt);
-  const QBrush back = palette().brush(backgroundRole());
-  const qreal dpr = devicePixelRatioF();
-  if (!testAttribute(Qt::WA_OpaquePaintEvent)) {
-    QGroupBox::paintEvent(e);
-    return;
-  }
-  // What the box's look depends on, compared without formatting anything:
-  // this runs with every new value.
-  const TBoxKey key{size(), dpr,    static_cast<int>(opt.state), opt.text, palette().cacheKey(),
-                    font(), style()};
-  if (boxCache_.isNull() || key != boxKey_) {
-    // Drawn the way the window's own buffer is drawn, so that the blending
-    // of the style's soft edges rounds the same.
-    QImage img(size() * dpr, QImage::Format_ARGB32_Premultiplied);
-    img.setDevicePixelRatio(dpr);
-    img.fill(back.color());
-    QPainter p(&img);
-    style()->drawComplexControl(QStyle::CC_GroupBox, &opt, &p, this);
-    p.end();
-    boxCache_ = img;
-    boxKey_ = key;
-  }
-  QPainter p(this);
-  p.drawImage(0, 0, boxCache_);
-}
-
-void TTempPanel::contextMenuEvent(QContextMenuEvent* e) {
-  if (OnPopup) {
-    OnPopup(this, e->globalPos());
-    e->accept();
-  } else {
-    QGroupBox::contextMenuEvent(e);
-  }
-}
-
-void TTempPanel::ShowValue(double x) {
-  const std::string sep(1, FormatSettings().DecimalSeparator);
-  const QString placeholder = QString::fromStdString("---" + sep + "--") + QString::fromUtf8("°C");
-  if (!std::isfinite(x) || x > 1000000.0) {
-    ValueLabel->setText(placeholder);
-    return;
-  }
-  try {
-    ValueLabel->setText(QString::fromStdString(FloatToStrFixed(x, 6, 2)) + QString::fromUtf8("°C"));
-  } catch (const std::exception&) {
-    ValueLabel->setText(placeholder);
-  }
-}
-
-// ---------------------------------------------------------------------------
-// Main window
-
-namespace {
 constexpr int kSpacing = 4;
 constexpr int kPanelW = 110;
 constexpr int kPanelH = 50;
@@ -291,7 +69,16 @@ TMain::TMain(QWidget* parent, std::unique_ptr<TMainPort> port)
   setWindowTitle("Quilex Assistant");
   setMinimumSize(kMinClientW, kMinClientH);
   resize(kMinClientW, kMinClientH);
+  BuildControls();
+  FitButtonCaptions();
+  BuildPopupMenu();
+  ConnectHandlers();
+  InstallDefaultPrompts();
+  CreatePort();
+  FormCreate();
+}
 
+void TMain::BuildControls() {
   Panel6 = new QWidget(this);
   Panel6->setGeometry(0, 0, 2000, 113);
   Button3 = new QPushButton("Device List", Panel6);
@@ -311,6 +98,9 @@ TMain::TMain(QWidget* parent, std::unique_ptr<TMainPort> port)
   ConnectButton->setGeometry(36, 16, 53, 41);
   Button2 = new QPushButton("PortSettings", GroupBox1);
   Button2->setGeometry(8, 64, 81, 25);
+}
+
+void TMain::FitButtonCaptions() {
   // The design sizes are small for today's fonts: use the largest font at
   // which every caption fits its button rather than cutting captions.
   const std::vector<std::pair<QPushButton*, QString>> captions = {
@@ -325,7 +115,9 @@ TMain::TMain(QWidget* parent, std::unique_ptr<TMainPort> port)
   while (buttonFont.pointSizeF() > 6.0 && !allFit())
     buttonFont.setPointSizeF(buttonFont.pointSizeF() - 0.5);
   for (const auto& c : captions) c.first->setFont(buttonFont);
+}
 
+void TMain::BuildPopupMenu() {
   PopupMenu1 = new QMenu(this);
   OnePointCalibration1 = PopupMenu1->addAction("One Point Calibration");
   ResetCalibration1 = PopupMenu1->addAction("Reset OP Calibration");
@@ -335,7 +127,9 @@ TMain::TMain(QWidget* parent, std::unique_ptr<TMainPort> port)
   SelectCalibration1 = PopupMenu1->addAction("Select Calibration");
   PopupMenu1->addSeparator();
   SetAveraging1 = PopupMenu1->addAction("Set Averaging");
+}
 
+void TMain::ConnectHandlers() {
   auto onClick = [this](QAbstractButton* b, void (TMain::*handler)()) {
     connect(b, &QAbstractButton::clicked, this,
             [this, handler] { GuardedCall([this, handler] { (this->*handler)(); }); });
@@ -355,7 +149,9 @@ TMain::TMain(QWidget* parent, std::unique_ptr<TMainPort> port)
   onAction(SetAnalogOutput1, &TMain::SetAnalogOutput1Click);
   onAction(SelectCalibration1, &TMain::SelectCalibration1Click);
   onAction(SetAveraging1, &TMain::SetAveraging1Click);
+}
 
+void TMain::InstallDefaultPrompts() {
   ReconnectWait = [this](int ms) { DefaultReconnectWait(ms); };
 
   SaveDialogPrompt = [this](QString& fileName) {
@@ -369,23 +165,12 @@ TMain::TMain(QWidget* parent, std::unique_ptr<TMainPort> port)
     fileName = dlg.selectedFiles().first();
     return true;
   };
+}
 
+void TMain::CreatePort() {
   if (!port_) {
     ComPort1 = new TComPort(this);
-    ComPort1->SetName("ComPort1");
-    // Design settings, before the configuration file is read.
-    ComPort1->SetBaudRate(br57600);
-    ComPort1->SetPort("COM1");
-    ComPort1->Buffer().SetInputSize(2048);
-    ComPort1->Buffer().SetOutputSize(2048);
-    ComPort1->FlowControl().SetFlowControl(fcNone);
-    ComPort1->FlowControl().SetControlDTR(dtrDisable);
-    ComPort1->FlowControl().SetControlRTS(rtsDisable);
-    ComPort1->Timeouts().SetWriteTotalMultiplier(-1);
-    ComPort1->Timeouts().SetWriteTotalConstant(-1);
-    ComPort1->SetEventChar('\n');
-    ComPort1->Events = TComEvents{};
-    ComPort1->SetSyncMethod(smWindowSync);
+    ApplyBuiltInPortSettings(*ComPort1);
     port_ = std::make_unique<TComPortAdapter>(ComPort1);
     ownedComPort_.reset(ComPort1);
   }
@@ -395,7 +180,6 @@ TMain::TMain(QWidget* parent, std::unique_ptr<TMainPort> port)
     ComPort1->OnAfterOpen = [this](TCustomComPort*) { port_->OnAfterOpen(); };
     ComPort1->OnAfterClose = [this](TCustomComPort*) { port_->OnAfterClose(); };
   }
-  FormCreate();
 }
 
 TMain::~TMain() {
@@ -415,13 +199,10 @@ TMain::~TMain() {
 
 void TMain::FormCreate() {
   try {
-    if (ComPort1) ComPort1->SetBaudRate(br57600);
     if (ComPort1) {
-      try {
-        ComPort1->LoadSettings(ssIniFile, "quilex.ini");
-      } catch (const std::exception&) {
-        // A missing or unreadable configuration leaves the built-in settings.
-      }
+      ComPort1->SetBaudRate(br57600);
+      // A missing or unreadable configuration leaves the built-in settings.
+      LoadPortSettings(*ComPort1, "quilex.ini");
     }
     PortOpen = false;
     Logging = false;
@@ -486,33 +267,8 @@ void TMain::ConnectButtonClick() {
     }
     QCoreApplication::processEvents();
     port_->Open();
-    {
-      // A quiet bus takes seconds to scan; the status window shows how far it
-      // got. The hook is ours only for this scan.
-      struct TProgressHook {
-        TOEMData* bus;
-        ~TProgressHook() { bus->OnScanProgress = nullptr; }
-      } hook{OEMData};
-      OEMData->OnScanProgress = [](int done) {
-        if (StatusWindow) StatusWindow->ShowProgress(done);
-      };
-      OEMData->ScanBus();
-    }
-    if (!OEMData->Devices.empty()) SetLed(true);
-    for (auto& dev : OEMData->Devices) {
-      dev->GetChannelCount();
-      dev->GetScale();
-    }
-    if (StatusWindow) StatusWindow->hide();
-    show();
-    BuildPanels();
-    if (Diagramm) {
-      Diagramm->SetChannelCount(int(OEMData->Devices.size()));
-      QStringList captions;
-      for (size_t i = 0; i < Panels.size() && i < size_t(MaxChannels); ++i)
-        captions << (Panels[i] ? Panels[i]->title() : QString());
-      Diagramm->SetLegendEntries(captions);
-    }
+    ScanWithProgress();
+    ShowScannedBus();
     DoMainLoop();
     ConnectionEnded();
   } catch (const std::exception& e) {
@@ -526,6 +282,36 @@ void TMain::ConnectButtonClick() {
     } catch (const std::exception&) {
     }
     ConnectionEnded();
+  }
+}
+
+void TMain::ScanWithProgress() {
+  {
+    // A quiet bus takes seconds to scan; the status window shows how far it
+    // got. The hook is ours only for this scan.
+    struct TProgressHook {
+      TOEMData* bus;
+      ~TProgressHook() { bus->OnScanProgress = nullptr; }
+    } hook{OEMData};
+    OEMData->OnScanProgress = [](int done) {
+      if (StatusWindow) StatusWindow->ShowProgress(done);
+    };
+    OEMData->ScanBus();
+  }
+  if (!OEMData->Devices.empty()) SetLed(true);
+  ReadChannelLayout(*OEMData);
+}
+
+void TMain::ShowScannedBus() {
+  if (StatusWindow) StatusWindow->hide();
+  show();
+  BuildPanels();
+  if (Diagramm) {
+    Diagramm->SetChannelCount(int(OEMData->Devices.size()));
+    QStringList captions;
+    for (size_t i = 0; i < Panels.size() && i < size_t(MaxChannels); ++i)
+      captions << (Panels[i] ? Panels[i]->title() : QString());
+    Diagramm->SetLegendEntries(captions);
   }
 }
 
@@ -653,34 +439,7 @@ void TMain::DoMainLoop() {
     for (int i = 0; i < OEMData->ChannelTotal; ++i) {
       TDeviceParam* dev = OEMData->ChannelDevice(i);
       if (!dev) break;
-      int32_t raw = 0;
-      const bool valid = dev->ReadSample(raw);
-      TTempPanel* panel = size_t(i) < Panels.size() ? Panels[size_t(i)] : nullptr;
-      ChannelPolled(i, valid, panel);
-      if (valid) {
-        const double scale = dev->GetScale();
-        const double t = double(raw) / scale;
-        if (OnReading) OnReading(*dev, Clock().Now(), t);
-        if (t >= NoValueThreshold) {
-          if (panel) panel->ShowValue(PlaceholderValue);
-        } else {
-          // The diagram has one line per colour; further channels are not plotted.
-          if (Diagramm && i < MaxChannels) Diagramm->AddPoint(i, Clock().Now(), t);
-          if (panel) panel->ShowValue(double(dev->LastValue()) / scale);
-          NewValueInPass = true;
-        }
-      }
-      if (Logging) {
-        if (LogEveryValueSetting()) {
-          if (NewValueInPass) WriteLogLine();
-        } else {
-          const double elapsed = (Clock().Now() - LastLogTime) * 24 * 3600;
-          if (elapsed > LogIntervalSetting()) {
-            WriteLogLine();
-            LastLogTime = Clock().Now();
-          }
-        }
-      }
+      PollChannel(i, *dev);
       if (OnChannelDone) OnChannelDone(i);
       QCoreApplication::processEvents(QEventLoop::AllEvents);
       if (!port_->Connected()) return;
@@ -703,109 +462,26 @@ void TMain::DoMainLoop() {
   }
 }
 
-// ---------------------------------------------------------------------------
-// Logging
-
-std::string TMain::FormatLogLine(double now) {
-  // While the line is away the bus object may be half rescanned; the run's
-  // channels are all not available then.
-  const int channels = reconnecting_ ? freshness_.Channels() : OEMData->ChannelTotal;
-  std::vector<double> temperatures;
-  temperatures.reserve(size_t(std::max(channels, 0)));
-  for (int i = 0; i < channels; ++i) {
-    // A value the device has not confirmed for a while is not a reading.
-    if (reconnecting_ || Stale(i, now)) {
-      temperatures.push_back(std::nan(""));
-      continue;
-    }
-    TDeviceParam* dev = OEMData->ChannelDevice(i);
-    if (!dev) break;
-    temperatures.push_back(double(dev->LastValue()) / dev->GetScale());
+void TMain::PollChannel(int channel, TDeviceParam& dev) {
+  TChannelPoll poll;
+  poll.Channel = channel;
+  poll.Valid = dev.ReadSample(poll.Raw);
+  TTempPanel* panel = size_t(channel) < Panels.size() ? Panels[size_t(channel)] : nullptr;
+  ChannelPolled(channel, poll.Valid, panel);
+  if (poll.Valid) {
+    poll.Readable = dev.SampleReadable();
+    poll.Scale = dev.GetScale();
+    poll.Last = dev.LastValue();
   }
-  return ::FormatLogLine(now, temperatures);
-}
-
-bool TMain::WriteLogLine() {
-  // The line is built whole before the file is touched, so a failure can
-  // never leave part of it behind. A failed disk flush of an earlier line
-  // fails this one: the disk has lost lines, and the user must know.
-  const std::string line = FormatLogLine(Clock().Now());
-  const QByteArray path = FilePath(LogFileName);
-  int err = 0;
-  if (!logFlusher_->TakeFailure(err) && AppendWhole(path.toStdString(), line)) {
-    logFlusher_->Request(path.toStdString());
-    return true;
+  const double now = Clock().Now();
+  const TMeasureOutcome out = MeasureStep(poll, NewValueInPass, LogTrigger(), now);
+  NewValueInPass = out.NewValueInPass;
+  if (out.Shown && OnReading) OnReading(dev, now, out.Temperature);
+  if (out.Plotted && Diagramm) Diagramm->AddPoint(channel, now, out.Temperature);
+  if (out.Shown && panel) panel->ShowValue(out.PanelValue);
+  if (out.LogDue) {
+    WriteLogLine();
+    // The interval counts from when the line was written.
+    if (out.RestartInterval) LastLogTime = Clock().Now();
   }
-  // The flush of the line before may still be under way and fail as well:
-  // its failure is this same one, so it is taken here and shown once.
-  logFlusher_->Drain();
-  logFlusher_->TakeFailure(err);
-  if (Logging) Button5Click();
-  ShowMessageBox(TMsgKind::mkError, "Could not access File : " + LogFileName);
-  return false;
-}
-
-void TMain::FinishLogFlush() {
-  logFlusher_->Drain();
-  int err = 0;
-  if (logFlusher_->TakeFailure(err))
-    ShowMessageBox(TMsgKind::mkError, "Could not access File : " + LogFileName);
-}
-
-void TMain::SetLogSync(std::function<int(int fd)> sync) {
-  logFlusher_ = std::make_unique<TLogFlusher>(std::move(sync));
-}
-
-void TMain::SaveDialog1CanClose(bool& canClose) {
-  LogFileName = SaveDialog1FileName;
-  canClose = true;
-  if (AppendLogFileSetting() || !FileExists(LogFileName)) return;
-  if (ShowMessageBox(TMsgKind::mkWarningYesNo, "File already exists. Overwrite?") ==
-      TMsgResult::mrNo) {
-    canClose = false;
-    return;
-  }
-  if (::unlink(FilePath(LogFileName).constData()) != 0) {
-    Logging = false;
-    ShowMessageBox(TMsgKind::mkError, "Could not access File : " + LogFileName);
-  }
-}
-
-bool TMain::ExecuteSaveDialog1() {
-  for (;;) {
-    QString name;
-    if (!SaveDialogPrompt || !SaveDialogPrompt(name)) return false;
-    SaveDialog1FileName = name;
-    bool canClose = true;
-    SaveDialog1CanClose(canClose);
-    if (canClose) return true;
-  }
-}
-
-void TMain::Button5Click() {
-  if (Logging) {
-    Logging = false;
-    Button5->setText("Start Logging");
-    QPalette pal = Button5->palette();
-    pal.setColor(QPalette::ButtonText, Qt::black);
-    Button5->setPalette(pal);
-    // A stopped log is on the disk.
-    FinishLogFlush();
-    return;
-  }
-  if (!PortOpen) return;
-  Logging = true;
-  if (!ExecuteSaveDialog1()) {
-    Logging = false;
-    return;
-  }
-  if (!Logging) return;
-  Button5->setText("Stop Logging");
-  QPalette pal = Button5->palette();
-  pal.setColor(QPalette::ButtonText, Qt::red);
-  Button5->setPalette(pal);
-  if (!AppendLogFileSetting() && FileExists(LogFileName)) {
-    ::unlink(FilePath(LogFileName).constData());  // a failure shows at the first line
-  }
-  LastLogTime = Clock().Now();
 }

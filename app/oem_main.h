@@ -1,23 +1,20 @@
 #pragma once
 // The operator's main window: connect/disconnect, the polling loop that is the
-// program's only scheduler, one temperature panel per channel, and the data log.
-#include <QFont>
+// program's only scheduler, one temperature panel per channel, and the data log,
+// with the program-wide objects every window reaches through.
 #include <QGroupBox>
-#include <QImage>
-#include <QLabel>
 #include <QMenu>
 #include <QPoint>
 #include <QPushButton>
-#include <QSize>
 #include <QString>
-#include <QStringList>
-#include <QStyle>
 #include <QWidget>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/MessageBox.h"
+#include "app/TempPanel.h"
 #include "app/oem_constatus.h"
 #include "reconnect/BusIdentity.h"
 #include "reconnect/ChannelFreshness.h"
@@ -41,6 +38,7 @@ class TSetAveraging;
 class TDevList;
 class TMain;
 class TLogFlusher;
+struct TLogTrigger;
 
 // Program-wide objects, created once at start-up in this order and alive until
 // the program ends (null until created; tests create only what they need).
@@ -55,22 +53,6 @@ extern TAnalog* Analog;
 extern TCalibNr* CalibNr;
 extern TComment* Comment;
 extern TSetAveraging* SetAveraging;
-
-// Message boxes go through one hook so that tests can answer them. The
-// default shows a QMessageBox (at `at` when given, in screen coordinates).
-enum class TMsgKind { mkInformation, mkWarningYesNo, mkError };
-enum class TMsgResult { mrOk, mrYes, mrNo };
-using TMessageBoxHook =
-    std::function<TMsgResult(TMsgKind kind, const QString& text, const QPoint* at)>;
-extern TMessageBoxHook MessageBoxHook;
-TMsgResult ShowMessageBox(TMsgKind kind, const QString& text, const QPoint* at = nullptr);
-
-// The application's standard error display: a message box with the error's
-// text, after which the program goes on.
-void ShowApplicationError(const std::exception& e);
-// Runs fn and shows any escaping exception with ShowApplicationError. Every
-// user-triggered handler is wrapped in it, so errors never unwind through Qt.
-void GuardedCall(const std::function<void()>& fn);
 
 // What the main window needs of its serial port besides the byte exchange the
 // bus object uses. The shipped program adapts ComPort1; tests inject a port
@@ -89,55 +71,6 @@ class TMainPort {
   virtual bool LineLost() { return false; }
   std::function<void()> OnAfterOpen;
   std::function<void()> OnAfterClose;
-};
-
-// One channel's reading: a framed box whose caption names the channel and a
-// red value text below it.
-class TTempPanel : public QGroupBox {
-  Q_OBJECT
- public:
-  TTempPanel(QWidget* owner, uint32_t captionColor, const QString& caption);
-  void ShowValue(double x);
-  // A value that is no longer current stays in grey; red again when fresh.
-  void ShowStale(bool stale);
-  bool Stale() const { return stale_; }
-  // The size the value is meant to have; the label uses less where the
-  // widest reading would not fit the panel at that size.
-  void SetValuePointSize(qreal points);
-  qreal ValuePointSize() const { return valuePoints_; }
-  // Called when the popup menu is requested on the panel or its label.
-  std::function<void(TTempPanel* panel, const QPoint& globalPos)> OnPopup;
-  QLabel* ValueLabel;
-  uint32_t CaptionColor;
-
- protected:
-  void contextMenuEvent(QContextMenuEvent* e) override;
-  void resizeEvent(QResizeEvent* e) override;
-  void paintEvent(QPaintEvent* e) override;
-  void changeEvent(QEvent* e) override;
-
- private:
-  void UpdateOpaque();
-  void FitValueFont();
-  qreal valuePoints_ = 18;
-  // The styled box with its background, drawn once per look: every new value
-  // repaints the area under the text, and the style's box is slow to draw.
-  struct TBoxKey {
-    QSize Size;
-    qreal Dpr = 0;
-    int State = 0;
-    QString Text;
-    qint64 Palette = 0;
-    QFont Font;
-    const QStyle* Style = nullptr;
-    bool operator!=(const TBoxKey& o) const {
-      return Size != o.Size || Dpr != o.Dpr || State != o.State || Text != o.Text ||
-             Palette != o.Palette || Font != o.Font || Style != o.Style;
-    }
-  };
-  QImage boxCache_;
-  TBoxKey boxKey_;
-  bool stale_ = false;
 };
 
 class TMain : public QWidget {
@@ -244,6 +177,26 @@ class TMain : public QWidget {
   void closeEvent(QCloseEvent* e) override;
 
  private:
+  // The constructor's steps, in this order.
+  void BuildControls();
+  void FitButtonCaptions();
+  void BuildPopupMenu();
+  void ConnectHandlers();
+  void InstallDefaultPrompts();
+  // The shipped program's port unless a test injected one, with its open and
+  // close notifications routed to the window.
+  void CreatePort();
+
+  // Connect: the scan with its progress shown, then panels and diagram for
+  // the bus found.
+  void ScanWithProgress();
+  void ShowScannedBus();
+  // One channel's turn: the poll, then carrying out what the measurement
+  // step decided for it.
+  void PollChannel(int channel, TDeviceParam& dev);
+  // The log's settings and state as the loop decides on a line.
+  TLogTrigger LogTrigger() const;
+
   // Closes the port, retrying a bounded number of times; shows the last error
   // and returns false when it stays open.
   bool ClosePortBounded();

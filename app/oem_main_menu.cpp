@@ -1,4 +1,5 @@
-// The device command menu of the channel panels and the "Device List" button.
+// The device command menu of the channel panels and the "Device List" button:
+// each command asks the device, shows its dialog and sends what was chosen.
 #include <QString>
 #include <cmath>
 

@@ -1,3 +1,5 @@
+// The options window's layout, its defaults, the field-by-field take-over on
+// OK, and the reconnect switch stored in quilex-station.ini.
 #include "app/oem_options.h"
 
 #include <QKeyEvent>

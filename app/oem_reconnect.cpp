@@ -1,27 +1,21 @@
-// The main window's side of unattended runs: watching the line while the
-// loop polls, the wait for a lost line with its own lamp and status text, the
-// interval log going on with N/A lines meanwhile, and the rescan that either
-// carries on with the same bus or stops and says what differs.
+// The main window's side of unattended runs: the line watched while the loop
+// polls, the wait for a lost line with N/A lines in the interval log, and the
+// rescan that carries on with the same bus or stops saying what differs.
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
 #include <exception>
 
+#include "app/MeasureStep.h"
 #include "app/oem_main.h"
 #include "app/oem_options.h"
 #include "common/QxClock.h"
+#include "protocol/DeviceInfo.h"
 #include "protocol/OEMLib.h"
 #include "serial/CPortLed.h"
 
 namespace {
-
-bool EveryValueMode() {
-  return Options ? Options->LogEveryValue : false;
-}
-double Interval() {
-  return Options ? Options->LogInterval : 10.0;
-}
 
 // Thrown out of the rescan when the operator ends the wait during it.
 struct TWaitEnded {};
@@ -37,7 +31,8 @@ bool TMain::ReconnectOn() const {
 }
 
 bool TMain::Stale(int channel, double now) const {
-  return freshness_.Stale(channel, now, EveryValueMode(), Interval());
+  const TLogTrigger log = LogTrigger();
+  return freshness_.Stale(channel, now, log.EveryValue, log.IntervalSeconds);
 }
 
 void TMain::StartWatchingLine() {
@@ -92,8 +87,9 @@ void TMain::ShowReconnectStatus() {
 }
 
 void TMain::WriteOutageLineIfDue() {
-  if (!Logging || EveryValueMode()) return;
-  if (MsUntilLogLineDue(LastLogTime, Interval(), Clock().Now()) > 0) return;
+  const TLogTrigger log = LogTrigger();
+  if (!log.Logging || log.EveryValue) return;
+  if (MsUntilLogLineDue(log.LastLogTime, log.IntervalSeconds, Clock().Now()) > 0) return;
   WriteLogLine();
   LastLogTime = Clock().Now();
 }
@@ -127,8 +123,9 @@ bool TMain::WaitForLine() {
       continue;
     }
     int64_t wait = std::min<int64_t>(schedule_.MsUntilDue(Clock().TickMs()), kLongestWaitMs);
-    if (Logging && !EveryValueMode())
-      wait = std::min(wait, MsUntilLogLineDue(LastLogTime, Interval(), Clock().Now()));
+    const TLogTrigger log = LogTrigger();
+    if (log.Logging && !log.EveryValue)
+      wait = std::min(wait, MsUntilLogLineDue(log.LastLogTime, log.IntervalSeconds, Clock().Now()));
     if (wait > 0) ReconnectWait(int(wait));
   }
   if (reconnectEnded_) result = TTryResult::trEnded;
@@ -187,10 +184,7 @@ TMain::TTryResult TMain::TryReconnect() {
     };
     OEMData->ScanBus();
     OEMData->OnScanProgress = nullptr;
-    for (auto& dev : OEMData->Devices) {
-      dev->GetChannelCount();
-      dev->GetScale();
-    }
+    ReadChannelLayout(*OEMData);
     if (!OEMData->Devices.empty()) now = ReadBusIdentity(*OEMData);
   } catch (const TWaitEnded&) {
     return TTryResult::trEnded;

@@ -182,6 +182,7 @@ bool TDeviceParam::ReadSample(int32_t& raw) {
   std::string validity = FirstToken(payload);
   bool valid = false;
   int v;
+  sampleReadable_ = false;
   if (!TryStrToInt(validity, v)) {
     raw = ErrorReading;
     return false;
@@ -191,6 +192,7 @@ bool TDeviceParam::ReadSample(int32_t& raw) {
     raw = ErrorReading;
     return valid;
   }
+  sampleReadable_ = true;
   raw = v;
   // A sub-channel beyond the stored count has no slot; the reading is
   // returned but not kept.

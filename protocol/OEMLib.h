@@ -75,6 +75,9 @@ class TDeviceParam {
 
   // Channel operations act on SubChannel.
   bool ReadSample(int32_t& raw);
+  // False when the last ReadSample got no number to read: its raw reading is
+  // then the error reading, which is no temperature at any scale.
+  bool SampleReadable() const { return sampleReadable_; }
   int32_t LastValue() const;
   void SelectSubChannel(uint8_t n) { SubChannel = n; }
   int GetCalibrationOffset();
@@ -97,6 +100,7 @@ class TDeviceParam {
 
   bool channelCountKnown_ = false;
   bool scaleKnown_ = false;
+  bool sampleReadable_ = false;
 };
 
 class TOEMData {

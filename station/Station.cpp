@@ -13,8 +13,11 @@
 
 #include "app/LogFlusher.h"
 #include "app/LogWriter.h"
+#include "app/MeasureStep.h"
+#include "app/PortSetup.h"
 #include "app/Reading.h"
 #include "common/QxClock.h"
+#include "protocol/DeviceInfo.h"
 #include "protocol/OEMLib.h"
 #include "publish/Publisher.h"
 #include "reconnect/BusIdentity.h"
@@ -62,28 +65,13 @@ std::string DescribeBusChange(const std::vector<TStationDevice>& before,
 TStation::TStation(const TStationSettings& s, const std::string& quilexIni, std::ostream& events,
                    const TPublishSettings& publish)
     : settings_(s), events_(events), publish_(publish) {
-  // The desktop program's design settings of its port, then quilex.ini.
+  // The desktop program's port, then the station's own choice of device.
   port_ = std::make_unique<TComPort>();
-  TComPort& p = *port_;
-  p.SetName("ComPort1");
-  p.SetBaudRate(br57600);
-  p.SetPort("COM1");
-  p.Buffer().SetInputSize(2048);
-  p.Buffer().SetOutputSize(2048);
-  p.FlowControl().SetFlowControl(fcNone);
-  p.FlowControl().SetControlDTR(dtrDisable);
-  p.FlowControl().SetControlRTS(rtsDisable);
-  p.Timeouts().SetWriteTotalMultiplier(-1);
-  p.Timeouts().SetWriteTotalConstant(-1);
-  p.SetEventChar('\n');
-  p.Events = TComEvents{};
-  p.SetSyncMethod(smWindowSync);
-  try {
-    p.LoadSettings(ssIniFile, quilexIni);
-  } catch (const std::exception& e) {
-    Event(quilexIni + " not read (" + e.what() + "); built-in port settings");
-  }
-  if (!settings_.Port.empty()) p.SetPort(settings_.Port);
+  ApplyBuiltInPortSettings(*port_);
+  std::string why;
+  if (!LoadPortSettings(*port_, quilexIni, &why))
+    Event(quilexIni + " not read (" + why + "); built-in port settings");
+  if (!settings_.Port.empty()) port_->SetPort(settings_.Port);
   bus_ = std::make_unique<TOEMData>();
   bus_->AttachPort(port_.get());
   flusher_ = std::make_unique<TLogFlusher>();
@@ -143,27 +131,10 @@ void TStation::ClosePort() {
 }
 
 std::vector<TStationDevice> TStation::Identify() {
-  std::vector<TStationDevice> out;
-  for (auto& dev : bus_->Devices) {
-    TStationDevice d;
-    d.Address = dev->Address;
-    d.Channels = dev->GetChannelCount();
-    dev->GetScale();
-    out.push_back(d);
-  }
-  // The identity after all scales, so the exchanges up to the first poll are
-  // those of the desktop program's connect.
-  for (size_t i = 0; i < out.size(); ++i) {
-    TDeviceParam& dev = *bus_->Devices[i];
-    try {
-      out[i].Name = dev.GetDeviceName();
-      out[i].Serial = dev.GetSerialNumber();
-      out[i].Firmware = dev.GetFirmwareRevision();
-    } catch (const EConvertError&) {
-      // A device that garbles its identity is still measured.
-    }
-  }
-  return out;
+  // The layout of all devices first, so the exchanges up to the first poll
+  // are those of the desktop program's connect.
+  ReadChannelLayout(*bus_);
+  return IdentifyDevices(*bus_);
 }
 
 bool TStation::Connect(std::string& why) {
@@ -229,15 +200,15 @@ void TStation::WriteLogLine(double now, bool outage) {
 }
 
 void TStation::CheckLog(double now, bool newValueInPass, bool outage) {
-  if (!logging_) return;
-  if (settings_.EveryValue) {
-    if (newValueInPass && !outage) WriteLogLine(now, false);
-    return;
-  }
-  if (SecondsBetween(lastLogTime_, now) > settings_.Interval) {
-    WriteLogLine(now, outage);
-    lastLogTime_ = Clock().Now();
-  }
+  TLogTrigger log;
+  log.Logging = logging_;
+  log.EveryValue = settings_.EveryValue;
+  log.IntervalSeconds = settings_.Interval;
+  log.LastLogTime = lastLogTime_;
+  // The same trigger as the desktop program's; no reading in an outage is new.
+  if (!log.Logging || !LogLineDue(log, newValueInPass && !outage, now)) return;
+  WriteLogLine(now, outage);
+  if (!log.EveryValue) lastLogTime_ = Clock().Now();
 }
 
 void TStation::ReopenLogIfAsked() {
@@ -267,7 +238,7 @@ bool TStation::PollUntilLostOrStop(std::string& why) {
       watch.ChannelPolled(valid);
       if (valid) {
         ++validReadings_;
-        const double t = double(raw) / dev->GetScale();
+        const double t = SampleTemperature(raw, dev->GetScale(), dev->SampleReadable());
         if (publisher_) publisher_->Reading(dev->Address, dev->SubChannel, now, t);
         if (t < NoValueThreshold) newValueInPass = true;
       }
@@ -423,7 +394,7 @@ int TStation::RunOnce(std::ostream& out) {
                             bus_->Devices.begin());
     int32_t raw = 0;
     const bool valid = dev->ReadSample(raw);
-    const double t = double(raw) / dev->GetScale();
+    const double t = SampleTemperature(raw, dev->GetScale(), dev->SampleReadable());
     rows.push_back({std::to_string(dev->Address), std::to_string(dev->SubChannel), found[d].Name,
                     found[d].Serial, valid && t < NoValueThreshold ? Fixed2(t) : "N/A"});
     if (StopRequested()) break;

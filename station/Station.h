@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/DeviceInfo.h"
 #include "publish/PublishSettings.h"
 #include "station/StationArgs.h"
 
@@ -20,14 +21,7 @@ class TOEMData;
 
 // One device of the last scan, as events, the --once table and the broker
 // name it.
-struct TStationDevice {
-  int Address = 0;
-  std::string Name, Serial, Firmware;
-  int Channels = 0;
-  bool operator==(const TStationDevice& o) const {
-    return Address == o.Address && Name == o.Name && Serial == o.Serial && Channels == o.Channels;
-  }
-};
+using TStationDevice = TDeviceInfo;
 
 // Why a bus answering after a reconnect is not the one measured before, in
 // words on one line; empty when it is the same (address, name, serial

@@ -1,0 +1,135 @@
+// The channel panel's drawing: the value's font fitted to the panel, and the
+// styled box cached so that a new value repaints only under its text.
+#include "app/TempPanel.h"
+
+#include <QContextMenuEvent>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QStringList>
+#include <QStyleOptionGroupBox>
+
+#include "app/MeasureStep.h"
+
+TTempPanel::TTempPanel(QWidget* owner, uint32_t captionColor, const QString& caption)
+    : QGroupBox(caption, owner), CaptionColor(captionColor) {
+  resize(110, 50);
+  QPalette pal = palette();
+  pal.setColor(QPalette::WindowText, QColor::fromRgb(captionColor));
+  setPalette(pal);
+
+  ValueLabel = new QLabel(this);
+  ValueLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  QPalette lp = ValueLabel->palette();
+  lp.setColor(QPalette::WindowText, Qt::red);
+  ValueLabel->setPalette(lp);
+  // Right clicks on the value text belong to the panel.
+  ValueLabel->setContextMenuPolicy(Qt::NoContextMenu);
+  ValueLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+  ValueLabel->setGeometry(contentsRect());
+  FitValueFont();
+  UpdateOpaque();
+}
+
+void TTempPanel::ShowStale(bool stale) {
+  if (stale == stale_) return;
+  stale_ = stale;
+  QPalette lp = ValueLabel->palette();
+  lp.setColor(QPalette::WindowText, stale ? QColor(0x80, 0x80, 0x80) : QColor(Qt::red));
+  ValueLabel->setPalette(lp);
+}
+
+void TTempPanel::SetValuePointSize(qreal points) {
+  valuePoints_ = points;
+  FitValueFont();
+}
+
+void TTempPanel::FitValueFont() {
+  // The widest text the panel can show: four places before the separator
+  // (a sign and three digits) in the font's widest digit, either separator,
+  // and the placeholder. One size for all readings, so the value does not
+  // change size as it changes.
+  QStringList widest;
+  for (QChar sep : {QChar('.'), QChar(',')}) {
+    widest << QString("---") + sep + QString("--\u00B0C");
+    for (char d = '0'; d <= '9'; ++d)
+      widest << QString("-") + QString(3, QChar(d)) + sep + QString(2, QChar(d)) + "\u00B0C";
+  }
+  const int room = ValueLabel->contentsRect().width();
+  QFont f = ValueLabel->font();
+  f.setPointSizeF(valuePoints_);
+  auto fits = [&] {
+    const QFontMetrics fm(f);
+    for (const QString& t : widest)
+      if (fm.horizontalAdvance(t) > room) return false;
+    return true;
+  };
+  while (f.pointSizeF() > 6.0 && !fits()) f.setPointSizeF(f.pointSizeF() - 0.5);
+  if (f != ValueLabel->font()) ValueLabel->setFont(f);
+}
+
+void TTempPanel::UpdateOpaque() {
+  // Over a plain background the box paints that background itself (see
+  // paintEvent), so what lies under it need not be painted first.
+  setAttribute(Qt::WA_OpaquePaintEvent,
+               palette().brush(backgroundRole()).style() == Qt::SolidPattern);
+}
+
+void TTempPanel::changeEvent(QEvent* e) {
+  QGroupBox::changeEvent(e);
+  if (e->type() == QEvent::PaletteChange || e->type() == QEvent::StyleChange) UpdateOpaque();
+  if (e->type() == QEvent::StyleChange || e->type() == QEvent::FontChange) {
+    // The caption's room, and with it the value's, follows style and font.
+    ValueLabel->setGeometry(contentsRect());
+    FitValueFont();
+  }
+}
+
+void TTempPanel::resizeEvent(QResizeEvent* e) {
+  QGroupBox::resizeEvent(e);
+  // The value text fills the area under the caption.
+  ValueLabel->setGeometry(contentsRect());
+  FitValueFont();
+}
+
+void TTempPanel::paintEvent(QPaintEvent* e) {
+  QStyleOptionGroupBox opt;
+  initStyleOption(&opt);
+  const QBrush back = palette().brush(backgroundRole());
+  const qreal dpr = devicePixelRatioF();
+  if (!testAttribute(Qt::WA_OpaquePaintEvent)) {
+    QGroupBox::paintEvent(e);
+    return;
+  }
+  // What the box's look depends on, compared without formatting anything:
+  // this runs with every new value.
+  const TBoxKey key{size(), dpr,    static_cast<int>(opt.state), opt.text, palette().cacheKey(),
+                    font(), style()};
+  if (boxCache_.isNull() || key != boxKey_) {
+    // Drawn the way the window's own buffer is drawn, so that the blending
+    // of the style's soft edges rounds the same.
+    QImage img(size() * dpr, QImage::Format_ARGB32_Premultiplied);
+    img.setDevicePixelRatio(dpr);
+    img.fill(back.color());
+    QPainter p(&img);
+    style()->drawComplexControl(QStyle::CC_GroupBox, &opt, &p, this);
+    p.end();
+    boxCache_ = img;
+    boxKey_ = key;
+  }
+  QPainter p(this);
+  p.drawImage(0, 0, boxCache_);
+}
+
+void TTempPanel::contextMenuEvent(QContextMenuEvent* e) {
+  if (OnPopup) {
+    OnPopup(this, e->globalPos());
+    e->accept();
+  } else {
+    QGroupBox::contextMenuEvent(e);
+  }
+}
+
+void TTempPanel::ShowValue(double x) {
+  ValueLabel->setText(QString::fromStdString(ReadingText(x)));
+}
