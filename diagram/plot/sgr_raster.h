@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QRgb>
+#include <functional>
 #include <vector>
 
 #include "diagram/plot/sgr_def.h"
@@ -20,3 +21,9 @@ inline bool FarOff(const QPoint& p) {
 // inside the image) are written, in the colour c (alpha included).
 void FillSegments(QImage& img, const QRect& clip, const std::vector<TPixelSegment>& segs,
                   double halfWidth, QRgb c);
+
+// The pixels FillSegments writes for one segment, handed over as row spans
+// (row, first column, last column) inside clip: what changed between two
+// drawings can then be judged without drawing.
+void SegmentSpans(const TPixelSegment& s, double halfWidth, const QRect& clip,
+                  const std::function<void(int row, int c0, int c1)>& span);

@@ -152,4 +152,37 @@ TEST(Raster, ClippedLineMatchesThePainter) {
       }
 }
 
+// The spans handed out for judging a change are the pixels the fill writes,
+// for every pen width, the short joins of the table and long strokes, inside
+// a clip that cuts some of them.
+TEST(Raster, SpansAreThePixelsTheFillWrites) {
+  const QSize size(160, 140);
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> px(-20, 180), near(-3, 3), dy(-40, 40);
+  for (const QRect& clip : {QRect(0, 0, 160, 140), QRect(25, 15, 90, 100)})
+    for (int width = 1; width <= 5; ++width) {
+      std::vector<TPixelSegment> segs;
+      for (int k = 0; k < 60; ++k) {
+        const int x = px(rng), y = px(rng);
+        if (k % 3 == 0)
+          segs.push_back(Seg(x, y, x, y + dy(rng)));  // a bar
+        else if (k % 3 == 1)
+          segs.push_back(Seg(x, y, x + near(rng), y + dy(rng)));  // a join
+        else
+          segs.push_back(Seg(x, y, px(rng), px(rng)));
+      }
+      for (const TPixelSegment& s : segs) {
+        const QImage filled = Filled(size, {s}, width, clip);
+        QImage spanned = Blank(size);
+        SegmentSpans(s, width / 2.0, clip, [&](int r, int c0, int c1) {
+          ASSERT_TRUE(clip.contains(c0, r) && clip.contains(c1, r) && c0 <= c1);
+          for (int c = c0; c <= c1; ++c) spanned.setPixel(c, r, kInk);
+        });
+        ASSERT_EQ(FirstDifference(filled, spanned), "")
+            << "width " << width << " segment " << s.X1 << "," << s.Y1 << " " << s.X2 << ","
+            << s.Y2;
+      }
+    }
+}
+
 }  // namespace
