@@ -14,7 +14,6 @@
 #include <climits>
 #include <cmath>
 #include <exception>
-#include <functional>
 
 #include "diagram/plot/sgr_raster.h"
 #include "diagram/plot/sgr_thread.h"
@@ -345,14 +344,25 @@ void Tsp_XYPlot::DiffLine(int i, const QRect& clip) {
     const size_t k = static_cast<size_t>(x - clip.left());  // bars at x and x + 1
     return (barLo_[k] <= r && r <= barHi_[k]) || (barLo_[k + 1] <= r && r <= barHi_[k + 1]);
   };
+  // How far a segment's pixels may reach beyond its ends.
+  const int pad = static_cast<int>(std::ceil(1.5 * h)) + 2;
   for (const TPixelSegment& s : onlyOne_) {
+    // Nothing to judge where all its columns are to be drawn anyway.
+    const int l = std::max(std::min<int>(s.X1, s.X2) - pad, clip.left());
+    const int r = std::min(std::max<int>(s.X1, s.X2) + pad, clip.right());
+    bool open = false;
+    for (int x = l; x <= r && !open; ++x)
+      open = !changedCols_[static_cast<size_t>(x - clip.left())];
+    if (!open) continue;
+    spans_.clear();
+    SegmentSpans(s, h, clip, spans_);
     int c0 = INT_MAX, c1 = INT_MIN;
     bool shows = false;
-    SegmentSpans(s, h, clip, [&](int r, int x0, int x1) {
-      c0 = std::min(c0, x0);
-      c1 = std::max(c1, x1);
-      for (int x = x0; x <= x1 && !shows; ++x) shows = !covered(r, x);
-    });
+    for (const TRowSpan& sp : spans_) {
+      c0 = std::min(c0, sp.C0);
+      c1 = std::max(c1, sp.C1);
+      for (int x = sp.C0; x <= sp.C1 && !shows; ++x) shows = !covered(sp.Row, x);
+    }
     if (shows) MarkChanged(c0, c1);
   }
 }
@@ -501,6 +511,8 @@ bool Tsp_XYPlot::DrawFieldKept(QPainter& p, QRect& changed) {
   changed = QRect();
   for (const QRect& r : rects) changed |= r;
   lastChange_ = changed;
+  lastColumns_ = 0;
+  for (const QRect& r : rects) lastColumns_ += r.width();
 
   kept_.Epoch = fullEpoch_;
   kept_.Field = field;

@@ -18,6 +18,7 @@
 
 class Tsp_XYPlot;
 class Tsp_DataSeries;
+struct TRowSpan;
 
 enum TZoomPanDir { zpdNone, zpdHorizontal, zpdVertical, zpdBoth };
 enum TBorderStyle {
@@ -269,6 +270,7 @@ class Tsp_XYPlot : public QWidget {
   // columns that changed (for tests and the benchmark).
   bool KeptFieldLastTime() const { return keptLast_; }
   QRect LastFieldChange() const { return lastChange_; }
+  int LastFieldColumns() const { return lastColumns_; }
   // Runs a pending repaint at once (synchronously).
   void RepaintNow();
   // Between BeginUpdate and EndUpdate the synchronous repaints are held back
@@ -417,11 +419,13 @@ class Tsp_XYPlot : public QWidget {
   } kept_;
   bool keptLast_ = false;
   QRect lastChange_;
+  int lastColumns_ = 0;
   std::vector<uint8_t> changedCols_;  // by column of the field
   // Bars (vertical segments) a line has in both drawings, by column, and
   // the segments it has in only one of them.
   std::vector<int> barLo_, barHi_;
   std::vector<TPixelSegment> onlyOne_, fillScratch_;
+  std::vector<TRowSpan> spans_;
   std::vector<Tsp_DataSeries*> keptRun_;
   std::vector<bool> keptDraws_;
   std::vector<uint8_t> keptSorted_;

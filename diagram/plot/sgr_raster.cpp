@@ -192,14 +192,13 @@ void FillSegments(QImage& img, const QRect& clip, const std::vector<TPixelSegmen
   for (const TPixelSegment& l : segs) FillStroke(base, bpl, clip, l, halfWidth, c);
 }
 
-void SegmentSpans(const TPixelSegment& s, double h, const QRect& clip,
-                  const std::function<void(int row, int c0, int c1)>& span) {
+void SegmentSpans(const TPixelSegment& s, double h, const QRect& clip, std::vector<TRowSpan>& out) {
   // The same cases as FillStroke, which only writes the same spans faster.
   auto clipped = [&](int r, int c0, int c1) {
     if (r < clip.top() || r > clip.bottom()) return;
     c0 = std::max(c0, clip.left());
     c1 = std::min(c1, clip.right());
-    if (c0 <= c1) span(r, c0, c1);
+    if (c0 <= c1) out.push_back({r, c0, c1});
   };
   const int dx = s.X2 - s.X1, dy = s.Y2 - s.Y1;
   if (h == 1.0 && dx == 0) {

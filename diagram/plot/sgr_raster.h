@@ -6,7 +6,6 @@
 #include <QPoint>
 #include <QRect>
 #include <QRgb>
-#include <functional>
 #include <vector>
 
 #include "diagram/plot/sgr_def.h"
@@ -22,8 +21,11 @@ inline bool FarOff(const QPoint& p) {
 void FillSegments(QImage& img, const QRect& clip, const std::vector<TPixelSegment>& segs,
                   double halfWidth, QRgb c);
 
-// The pixels FillSegments writes for one segment, handed over as row spans
-// (row, first column, last column) inside clip: what changed between two
-// drawings can then be judged without drawing.
+// The pixels FillSegments writes for one segment, as row spans inside clip
+// (appended to out): what changed between two drawings can then be judged
+// without drawing.
+struct TRowSpan {
+  int Row, C0, C1;
+};
 void SegmentSpans(const TPixelSegment& s, double halfWidth, const QRect& clip,
-                  const std::function<void(int row, int c0, int c1)>& span);
+                  std::vector<TRowSpan>& out);

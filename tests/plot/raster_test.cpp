@@ -174,10 +174,13 @@ TEST(Raster, SpansAreThePixelsTheFillWrites) {
       for (const TPixelSegment& s : segs) {
         const QImage filled = Filled(size, {s}, width, clip);
         QImage spanned = Blank(size);
-        SegmentSpans(s, width / 2.0, clip, [&](int r, int c0, int c1) {
-          ASSERT_TRUE(clip.contains(c0, r) && clip.contains(c1, r) && c0 <= c1);
-          for (int c = c0; c <= c1; ++c) spanned.setPixel(c, r, kInk);
-        });
+        std::vector<TRowSpan> spans;
+        SegmentSpans(s, width / 2.0, clip, spans);
+        for (const TRowSpan& sp : spans) {
+          ASSERT_TRUE(clip.contains(sp.C0, sp.Row) && clip.contains(sp.C1, sp.Row) &&
+                      sp.C0 <= sp.C1);
+          for (int c = sp.C0; c <= sp.C1; ++c) spanned.setPixel(c, sp.Row, kInk);
+        }
         ASSERT_EQ(FirstDifference(filled, spanned), "")
             << "width " << width << " segment " << s.X1 << "," << s.Y1 << " " << s.X2 << ","
             << s.Y2;
