@@ -339,10 +339,31 @@ void Tsp_XYPlot::DiffLine(int i, const QRect& clip) {
       if (!small || !matched[k - b]) onlyOne_.push_back(n[k]);
     b = b2;
   }
+  // The rows of each pixel column the common bars cover, as one interval
+  // (of two that do not touch, one: what is left out only counts as shown).
+  const int cw = clip.width();
+  if (bars) {
+    covLo_.resize(static_cast<size_t>(cw));
+    covHi_.resize(static_cast<size_t>(cw));
+    for (size_t k = 0; k < static_cast<size_t>(cw); ++k) {
+      int lo = barLo_[k], hi = barHi_[k];
+      const int lo2 = barLo_[k + 1], hi2 = barHi_[k + 1];
+      if (lo2 != INT_MAX) {
+        if (lo == INT_MAX) {
+          lo = lo2;
+          hi = hi2;
+        } else if (lo2 <= hi + 1 && hi2 >= lo - 1) {
+          lo = std::min(lo, lo2);
+          hi = std::max(hi, hi2);
+        }
+      }
+      covLo_[k] = lo;
+      covHi_[k] = hi;
+    }
+  }
   auto covered = [&](int r, int x) {
-    if (!bars) return false;
-    const size_t k = static_cast<size_t>(x - clip.left());  // bars at x and x + 1
-    return (barLo_[k] <= r && r <= barHi_[k]) || (barLo_[k + 1] <= r && r <= barHi_[k + 1]);
+    const size_t k = static_cast<size_t>(x - clip.left());
+    return covLo_[k] <= r && r <= covHi_[k];
   };
   // How far a segment's pixels may reach beyond its ends.
   const int pad = static_cast<int>(std::ceil(1.5 * h)) + 2;
@@ -354,10 +375,22 @@ void Tsp_XYPlot::DiffLine(int i, const QRect& clip) {
     for (int x = l; x <= r && !open; ++x)
       open = !changedCols_[static_cast<size_t>(x - clip.left())];
     if (!open) continue;
+    if (bars) {
+      // The 2-pixel pen's pixels lie in columns X - 1 .. X and rows Y - 1 ..
+      // Y of its ends' box: covered there as a whole, it changes nothing.
+      const int x0 = std::max(std::min<int>(s.X1, s.X2) - 1, clip.left());
+      const int x1 = std::min<int>(std::max<int>(s.X1, s.X2), clip.right());
+      const int y0 = std::max(std::min<int>(s.Y1, s.Y2) - 1, clip.top());
+      const int y1 = std::min<int>(std::max<int>(s.Y1, s.Y2), clip.bottom());
+      bool hidden = true;
+      for (int x = x0; x <= x1 && hidden; ++x)
+        hidden = y0 > y1 || (covered(y0, x) && covered(y1, x));
+      if (hidden) continue;
+    }
     spans_.clear();
     SegmentSpans(s, h, clip, spans_);
     int c0 = INT_MAX, c1 = INT_MIN;
-    bool shows = false;
+    bool shows = !bars;
     for (const TRowSpan& sp : spans_) {
       c0 = std::min(c0, sp.C0);
       c1 = std::max(c1, sp.C1);

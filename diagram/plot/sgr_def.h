@@ -423,7 +423,7 @@ class Tsp_XYPlot : public QWidget {
   std::vector<uint8_t> changedCols_;  // by column of the field
   // Bars (vertical segments) a line has in both drawings, by column, and
   // the segments it has in only one of them.
-  std::vector<int> barLo_, barHi_;
+  std::vector<int> barLo_, barHi_, covLo_, covHi_;
   std::vector<TPixelSegment> onlyOne_, fillScratch_;
   std::vector<TRowSpan> spans_;
   std::vector<Tsp_DataSeries*> keptRun_;

@@ -180,6 +180,11 @@ TEST(Raster, SpansAreThePixelsTheFillWrites) {
           ASSERT_TRUE(clip.contains(sp.C0, sp.Row) && clip.contains(sp.C1, sp.Row) &&
                       sp.C0 <= sp.C1);
           for (int c = sp.C0; c <= sp.C1; ++c) spanned.setPixel(c, sp.Row, kInk);
+          // The 2-pixel pen stays in the box the plot judges changes by.
+          if (width == 2) {
+            ASSERT_TRUE(sp.C0 >= std::min(s.X1, s.X2) - 1 && sp.C1 <= std::max(s.X1, s.X2));
+            ASSERT_TRUE(sp.Row >= std::min(s.Y1, s.Y2) - 1 && sp.Row <= std::max(s.Y1, s.Y2));
+          }
         }
         ASSERT_EQ(FirstDifference(filled, spanned), "")
             << "width " << width << " segment " << s.X1 << "," << s.Y1 << " " << s.X2 << ","
