@@ -13,6 +13,7 @@
 #include <atomic>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <exception>
 
 #include "diagram/plot/sgr_raster.h"
@@ -259,7 +260,11 @@ bool SegsSorted(const std::vector<TPixelSegment>& segs) {
 }
 
 bool SameSeg(const TPixelSegment& a, const TPixelSegment& b) {
-  return a.X1 == b.X1 && a.Y1 == b.Y1 && a.X2 == b.X2 && a.Y2 == b.Y2;
+  uint64_t x, y;
+  static_assert(sizeof(TPixelSegment) == sizeof x, "a segment is compared as one word");
+  std::memcpy(&x, &a, sizeof x);
+  std::memcpy(&y, &b, sizeof y);
+  return x == y;
 }
 }  // namespace
 
@@ -311,6 +316,13 @@ void Tsp_XYPlot::DiffLine(int i, const QRect& clip) {
   constexpr size_t kGroup = 16;
   size_t a = 0, b = 0;
   while (a < o.size() || b < n.size()) {
+    // Most of the two lists is the same, side by side.
+    while (a < o.size() && b < n.size() && SameSeg(o[a], n[b])) {
+      common(o[a]);
+      ++a;
+      ++b;
+    }
+    if (a == o.size() && b == n.size()) break;
     if (b == n.size() || (a < o.size() && o[a].X2 < n[b].X2)) {
       onlyOne_.push_back(o[a++]);
       continue;
