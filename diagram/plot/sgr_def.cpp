@@ -465,6 +465,12 @@ bool Tsp_XYPlot::DrawFieldKept(QPainter& p, QRect& changed) {
               kept_.FieldColor == fieldColor_ && kept_.Grid == grid && kept_.Lines.size() == n;
   for (size_t i = 0; keptDiff_ && i < n; ++i)
     keptDiff_ = kept_.Lines[i].HalfWidth == widths[i] && kept_.Lines[i].Colour == colours[i];
+  // Where the last comparison found most of the field changed (a short time
+  // range, back-to-back drawings), the next few are drawn whole without one.
+  if (keptDiff_ && keptRest_ > 0) {
+    --keptRest_;
+    keptDiff_ = false;
+  }
   keptClip_ = clip;
   changedCols_.assign(static_cast<size_t>(clip.width()), 0);
   keptSorted_.assign(n, 0);
@@ -525,7 +531,10 @@ bool Tsp_XYPlot::DrawFieldKept(QPainter& p, QRect& changed) {
       total += e - c;
       c = e;
     }
-    if (4 * total > 3 * clip.width()) rects.assign(1, clip);
+    if (4 * total > 3 * clip.width()) {
+      rects.assign(1, clip);
+      keptRest_ = 8;
+    }
   }
   // How far a segment's pixels may reach beyond its ends.
   double widest = 0;

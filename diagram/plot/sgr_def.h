@@ -431,6 +431,7 @@ class Tsp_XYPlot : public QWidget {
   std::vector<uint8_t> keptSorted_;
   QRect keptClip_;
   bool keptDiff_ = false;
+  int keptRest_ = 0;  // drawings left without comparing
   uint64_t fullEpoch_ = 0, frameEpoch_ = ~uint64_t(0);
   std::vector<int> frameTickPos_;
   std::vector<double> frameTickValues_;
