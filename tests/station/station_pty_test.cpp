@@ -1,7 +1,6 @@
-// quilex-station as a process against quilex-sim over a pseudo-terminal: the
-// frames and pauses it sends, its log bytes beside the desktop program's
-// writer, the --once table, signals, a line that goes and comes back, and
-// bad options and settings files.
+// quilex-station as a process against quilex-sim over a pseudo-terminal:
+// frames, pauses, log bytes beside the desktop program's writer, --once,
+// signals, a line that goes and comes back, bad options and settings files.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>

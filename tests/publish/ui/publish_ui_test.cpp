@@ -1,7 +1,6 @@
-// Publishing in the desktop program: the Options window's new button and
-// status line (nothing already there moves), the settings dialog with its Test
-// button and warning, the settings file, and a reading from quilex-sim over a
-// pseudo-terminal seen by mosquitto_sub.
+// Publishing in the desktop program: the Options window's button and status
+// line, the settings dialog and file, the device list's frames, and a reading
+// from quilex-sim over a pseudo-terminal seen by mosquitto_sub.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
