@@ -1,13 +1,12 @@
+// The publisher's queue and its network thread: readings in from the loop,
+// connections made and retried, and one connection's sending as named steps.
 #include "publish/Publisher.h"
 
 #include <mosquitto.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,223 +18,15 @@
 #include <thread>
 #include <unordered_map>
 
+#include "publish/BrokerClient.h"
+
+using namespace qxbroker;
+
 namespace {
-
-using TSteady = std::chrono::steady_clock;
-
-int64_t SteadyMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(TSteady::now().time_since_epoch())
-      .count();
-}
-
-void LibInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { mosquitto_lib_init(); });
-}
-
-std::string Where(const TPublishSettings& s) {
-  return s.Host + ":" + std::to_string(s.Port);
-}
-
-// What the library's callbacks report during one connection.
-struct TClientEvents {
-  int Connack = -1;  // -1 until the broker answered
-  bool Lost = false;
-  std::string TlsLog;  // the library's TLS complaints, for the message
-  std::vector<int> Acked;
-};
-
-void OnConnect(mosquitto*, void* obj, int rc) {
-  static_cast<TClientEvents*>(obj)->Connack = rc;
-}
-void OnDisconnect(mosquitto*, void* obj, int) {
-  static_cast<TClientEvents*>(obj)->Lost = true;
-}
-void OnPublish(mosquitto*, void* obj, int mid) {
-  static_cast<TClientEvents*>(obj)->Acked.push_back(mid);
-}
-void OnLog(mosquitto*, void* obj, int, const char* text) {
-  // Only TLS failures are kept; the library never logs the password.
-  if (!text) return;
-  if (std::strstr(text, "OpenSSL") || std::strstr(text, "certificate") ||
-      std::strstr(text, "TLS")) {
-    auto* ev = static_cast<TClientEvents*>(obj);
-    if (ev->TlsLog.size() < 1000) ev->TlsLog += std::string(ev->TlsLog.empty() ? "" : "; ") + text;
-  }
-}
-
-std::string ConnackText(int rc, const TPublishSettings& s) {
-  switch (rc) {
-    case 1:
-      return "The broker at " + Where(s) + " does not speak this MQTT version.";
-    case 2:
-      return "The broker at " + Where(s) + " refused the client identifier.";
-    case 3:
-      return "The broker at " + Where(s) + " is unavailable at the moment.";
-    case 4:
-    case 5:
-      return "The broker at " + Where(s) + " refused the user name or password (not authorised).";
-    default:
-      return "The broker at " + Where(s) + " refused the connection (code " + std::to_string(rc) +
-             ").";
-  }
-}
-
-std::string FailureText(int rc, int err, const TClientEvents& ev, const TPublishSettings& s) {
-  if (rc == MOSQ_ERR_EAI) return "No such host: " + s.Host + " (the name is not known).";
-  if (rc == MOSQ_ERR_TLS || (!ev.TlsLog.empty() && s.TLS)) {
-    if (ev.TlsLog.find("verify failed") != std::string::npos ||
-        ev.TlsLog.find("certificate") != std::string::npos)
-      return "The broker's certificate is not trusted (" + Where(s) +
-             "): it is not signed by the CA " +
-             (s.CAFile.empty() ? std::string("of the system store") : "file " + s.CAFile) +
-             " or was made for another host name.";
-    return "The TLS connection to " + Where(s) + " failed" +
-           (ev.TlsLog.empty() ? std::string(".") : ": " + ev.TlsLog);
-  }
-  if (rc == MOSQ_ERR_ERRNO || rc == MOSQ_ERR_CONN_REFUSED) {
-    if (err == ECONNREFUSED)
-      return "The broker at " + Where(s) + " refused the connection (nothing listens there).";
-    if (err != 0)
-      return "The broker at " + Where(s) + " cannot be reached: " + std::strerror(err) + ".";
-  }
-  if (rc == MOSQ_ERR_CONN_LOST) return "The connection to the broker at " + Where(s) + " was lost.";
-  std::string why = mosquitto_strerror(rc);
-  if (!why.empty() && why.back() == '.') why.pop_back();
-  return "The connection to " + Where(s) + " failed: " + why + ".";
-}
-
-// A client set up with the settings; null with `error` when the library
-// refuses them.
-mosquitto* NewClient(const TPublishSettings& s, TClientEvents* ev, std::string* error) {
-  LibInit();
-  mosquitto* m = mosquitto_new(nullptr, true, ev);
-  if (!m) {
-    *error = "The MQTT client could not be created.";
-    return nullptr;
-  }
-  mosquitto_connect_callback_set(m, OnConnect);
-  mosquitto_disconnect_callback_set(m, OnDisconnect);
-  mosquitto_publish_callback_set(m, OnPublish);
-  mosquitto_log_callback_set(m, OnLog);
-  mosquitto_int_option(m, MOSQ_OPT_TCP_NODELAY, 1);
-  // Our own window limits what is in flight; the library must not hold
-  // messages back in a queue of its own.
-  mosquitto_max_inflight_messages_set(m, 0);
-  int rc = MOSQ_ERR_SUCCESS;
-  if (!s.Username.empty())
-    rc = mosquitto_username_pw_set(m, s.Username.c_str(),
-                                   s.Password.empty() ? nullptr : s.Password.c_str());
-  const std::string status = StationTopic(s) + "/status";
-  if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_will_set(m, status.c_str(), 7, "offline", s.QoS, true);
-  if (rc == MOSQ_ERR_SUCCESS && s.TLS) {
-    if (s.CAFile.empty()) {
-      rc = mosquitto_int_option(m, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-    } else {
-      rc = mosquitto_tls_set(m, s.CAFile.c_str(), nullptr, nullptr, nullptr, nullptr);
-    }
-    // The certificate and the host name it was made for are both checked.
-    if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_opts_set(m, 1, nullptr, nullptr);
-    if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_tls_insecure_set(m, false);
-  }
-  if (rc != MOSQ_ERR_SUCCESS) {
-    *error = std::string("The MQTT client refused the settings: ") + mosquitto_strerror(rc) + ".";
-    mosquitto_destroy(m);
-    return nullptr;
-  }
-  return m;
-}
-
-// Runs the client's socket for up to waitMs: reads, writes what is pending,
-// keeps the connection alive. `wakeFd` (optional) ends the wait early.
-// Returns the library's error code.
-int Service(mosquitto* m, int waitMs, int wakeFd) {
-  pollfd fds[2];
-  int n = 0;
-  const int sock = mosquitto_socket(m);
-  if (sock < 0) return MOSQ_ERR_NO_CONN;
-  fds[n++] = pollfd{sock, short(POLLIN | (mosquitto_want_write(m) ? POLLOUT : 0)), 0};
-  if (wakeFd >= 0) fds[n++] = pollfd{wakeFd, POLLIN, 0};
-  const int r = ::poll(fds, nfds_t(n), waitMs);
-  if (r < 0 && errno != EINTR) return MOSQ_ERR_ERRNO;
-  int rc = MOSQ_ERR_SUCCESS;
-  if (r > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
-    rc = mosquitto_loop_read(m, 100);
-    // Acknowledge at once: a broker that holds back small packets (Nagle)
-    // would otherwise wait for our delayed ACK before sending the next
-    // acknowledgements, and the window would stall for tens of milliseconds.
-    const int one = 1;
-    ::setsockopt(sock, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-  }
-  if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(m)) rc = mosquitto_loop_write(m, 100);
-  if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_misc(m);
-  if (wakeFd >= 0 && n == 2 && (fds[1].revents & POLLIN)) {
-    uint64_t v;
-    if (::read(wakeFd, &v, sizeof v) < 0) {
-      // Nothing was pending after all.
-    }
-  }
-  return rc;
-}
-
-// Connects and waits for the broker's answer; the error in words when that
-// fails. `stop` ends the wait early.
-bool ConnectClient(mosquitto* m, TClientEvents& ev, const TPublishSettings& s, int keepAliveS,
-                   int timeoutMs, const std::atomic<bool>* stop, int wakeFd, std::string* error) {
-  errno = 0;
-  int rc = mosquitto_connect(m, s.Host.c_str(), s.Port, keepAliveS);
-  const int err = errno;
-  if (rc != MOSQ_ERR_SUCCESS) {
-    *error = FailureText(rc, err, ev, s);
-    return false;
-  }
-  const int64_t deadline = SteadyMs() + timeoutMs;
-  while (ev.Connack < 0) {
-    if (stop && stop->load()) {
-      *error = "Stopped.";
-      return false;
-    }
-    const int64_t left = deadline - SteadyMs();
-    if (left <= 0) {
-      *error = "The broker at " + Where(s) + " did not answer" +
-               (s.TLS ? std::string(" (does it offer TLS on this port?).")
-                      : std::string(" (does it expect TLS?)."));
-      return false;
-    }
-    errno = 0;
-    rc = Service(m, int(std::min<int64_t>(left, 200)), wakeFd);
-    if (ev.Connack > 0) break;  // refused: the library reports it as an error too
-    if (rc != MOSQ_ERR_SUCCESS || ev.Lost) {
-      const int e = errno;
-      if (rc == MOSQ_ERR_SUCCESS || rc == MOSQ_ERR_NO_CONN) rc = MOSQ_ERR_CONN_LOST;
-      *error = FailureText(rc, e, ev, s);
-      return false;
-    }
-  }
-  if (ev.Connack != 0) {
-    *error = ConnackText(ev.Connack, s);
-    return false;
-  }
-  return true;
-}
 
 constexpr uint64_t kNotAReading = UINT64_MAX;
 // How often, at most, the retained last values follow a backlog being sent.
 constexpr int kLastEveryMs = 250;
-
-// Writes what the library has queued, corked: many messages leave in full
-// segments, which spares the broker most of its reads. False when the
-// connection failed.
-bool Flush(mosquitto* m, int packets) {
-  if (!mosquitto_want_write(m)) return true;
-  const int sock = mosquitto_socket(m);
-  const int cork = 1, uncork = 0;
-  ::setsockopt(sock, IPPROTO_TCP, TCP_CORK, &cork, sizeof cork);
-  const int rc = mosquitto_loop_write(m, std::max(packets, 1));
-  ::setsockopt(sock, IPPROTO_TCP, TCP_CORK, &uncork, sizeof uncork);
-  // A full socket buffer is no failure: Service writes the rest.
-  return rc == MOSQ_ERR_SUCCESS || (rc == MOSQ_ERR_ERRNO && errno == EAGAIN);
-}
 
 struct TSlot {
   uint64_t Seq = UINT64_MAX;
@@ -403,185 +194,268 @@ void TPublisher::TCore::Run() {
   Status.State = TPublishState::psOff;
 }
 
-bool TPublisher::TCore::Session(mosquitto* m, TClientEvents& ev) {
-  const TPublishSettings& s = Settings;
-  const int qos = s.QoS;
-  const std::string base = StationTopic(s);
+namespace {
+
+// One connection's sending, from "online" to the clean stop. What it keeps
+// lives as long as the connection; the queue and the per-channel topics stay
+// with the core, so that a reconnect picks them up.
+class TSession {
+ public:
+  TSession(TPublisher::TCore& core, mosquitto* m, TClientEvents& ev)
+      : core_(core),
+        m_(m),
+        ev_(ev),
+        s_(core.Settings),
+        qos_(core.Settings.QoS),
+        base_(StationTopic(core.Settings)),
+        readingOfMid_(65536, kNotAReading),
+        cap_(core.Ring.size()),
+        window_(size_t(core.Options.Window)) {
+    batch_.reserve(size_t(core.Options.Window));
+  }
+
+  // False when the connection failed; true after a clean stop.
+  bool Run();
+
+ private:
+  // What one pass takes from the shared state under the lock.
+  struct TTaken {
+    std::vector<TPublishedDevice> Devices;
+    bool DevicesChanged = false;
+    bool CaughtUp = false;
+    uint64_t Dropped = 0;
+  };
+
+  bool SendOther(const std::string& topic, const std::string& payload);
+  void TakeAcknowledgements();
+  TTaken TakeBatch();
+  bool SendDevices(const std::vector<TPublishedDevice>& devices);
+  bool SendReadings();
+  bool SendLastValues();
+  void HandOnUnconfirmed();
+  int ServiceOnce();
+  void CloseCleanly();
+
+  TPublisher::TCore& core_;
+  mosquitto* m_;
+  TClientEvents& ev_;
+  const TPublishSettings& s_;
+  const int qos_;
+  const std::string base_;
+  int mid_ = 0;
+  // Message ids of readings in flight, to the reading; other messages have
+  // ids too, which must not confirm a reading that once had the same id.
+  std::vector<uint64_t> readingOfMid_;
+  size_t inflight_ = 0;
+  int queued_ = 0;  // messages published since the last flush
+  uint64_t droppedSent_ = 0;
+  int64_t droppedAt_ = 0;
+  int64_t lastAt_ = 0;
+  std::vector<TSlot> batch_;
+  std::vector<uint64_t> acked_;
+  std::string payload_;
+  const size_t cap_;
+  const size_t window_;
+};
+
+bool TSession::SendOther(const std::string& topic, const std::string& payload) {
+  ++queued_;
+  if (!TPublisher::TCore::Send(m_, topic, payload, qos_, true, &mid_)) return false;
+  readingOfMid_[size_t(mid_) & 0xffff] = kNotAReading;
+  return true;
+}
+
+// Acknowledgements free the window; the queue's head moves over every
+// reading confirmed in order.
+void TSession::TakeAcknowledgements() {
+  if (ev_.Acked.empty()) return;
+  acked_.clear();
+  for (int id : ev_.Acked) {
+    uint64_t& reading = readingOfMid_[size_t(id) & 0xffff];
+    if (reading == kNotAReading) continue;
+    acked_.push_back(reading);
+    reading = kNotAReading;
+    --inflight_;
+  }
+  ev_.Acked.clear();
+  std::lock_guard<std::mutex> g(core_.Lock);
+  for (uint64_t seq : acked_) {
+    TSlot& slot = core_.Ring[seq % cap_];
+    if (seq >= core_.Head && slot.Seq == seq) slot.Acked = true;
+  }
+  while (core_.Head < core_.SendPos && core_.Ring[core_.Head % cap_].Seq == core_.Head &&
+         core_.Ring[core_.Head % cap_].Acked) {
+    ++core_.Head;
+    ++core_.Status.Delivered;
+  }
+}
+
+// What waits, in order, as far as the window allows; and the devices and the
+// drop count, when they changed.
+TSession::TTaken TSession::TakeBatch() {
+  TTaken t;
+  batch_.clear();
+  std::lock_guard<std::mutex> g(core_.Lock);
+  const size_t room = inflight_ < window_ ? window_ - inflight_ : 0;
+  const uint64_t waiting = core_.Tail - core_.SendPos;
+  uint64_t n = std::min<uint64_t>(room, waiting);
+  // With a backlog, a nearly full window waits for more confirmations
+  // rather than going out a few readings at a time, each pass costing
+  // its own calls.
+  if (n < waiting && room < window_ / 4 && inflight_ > 0) n = 0;
+  for (uint64_t k = 0; k < n; ++k) batch_.push_back(core_.Ring[(core_.SendPos + k) % cap_]);
+  core_.SendPos += n;
+  t.CaughtUp = core_.SendPos == core_.Tail;
+  if (core_.DevicesChanged) {
+    t.Devices = core_.Devices;
+    t.DevicesChanged = true;
+    core_.DevicesChanged = false;
+  }
+  t.Dropped = core_.Dropped;
+  return t;
+}
+
+bool TSession::SendDevices(const std::vector<TPublishedDevice>& devices) {
+  if (!SendOther(base_ + "/devices", DevicesPayload(devices))) return false;
+  if (s_.HomeAssistant) {
+    for (const auto& d : devices)
+      for (int ch = 1; ch <= d.Channels; ++ch)
+        if (!SendOther(DiscoveryTopic(s_, d.Address, ch), DiscoveryPayload(s_, d, ch)))
+          return false;
+  }
+  return true;
+}
+
+bool TSession::SendReadings() {
+  for (const TSlot& r : batch_) {
+    auto& out = core_.ChannelOut(r.Address, r.Channel);
+    payload_.clear();
+    AppendReadingPayload(payload_, r.When, r.Value);
+    ++queued_;
+    if (mosquitto_publish(m_, &mid_, out.Topic.c_str(), int(payload_.size()), payload_.data(), qos_,
+                          false) != MOSQ_ERR_SUCCESS)
+      return false;
+    if (qos_ > 0) {
+      readingOfMid_[size_t(mid_) & 0xffff] = r.Seq;
+      ++inflight_;
+    }
+    out.Last = payload_;
+    if (!out.LastPending) {
+      out.LastPending = true;
+      core_.LastPending.push_back(&out);
+    }
+  }
+  return true;
+}
+
+// The retained last value of each channel that has one still to go out.
+bool TSession::SendLastValues() {
+  for (auto* out : core_.LastPending) {
+    if (!SendOther(out->LastTopic, out->Last)) return false;
+    out->LastPending = false;
+  }
+  core_.LastPending.clear();
+  return true;
+}
+
+// With QoS 0 nothing will be acknowledged: a reading is done once it is
+// handed on.
+void TSession::HandOnUnconfirmed() {
+  if (qos_ != 0 || batch_.empty()) return;
+  std::lock_guard<std::mutex> g(core_.Lock);
+  for (const TSlot& r : batch_)
+    if (core_.Head == r.Seq) {
+      ++core_.Head;
+      ++core_.Status.Delivered;
+    }
+}
+
+int TSession::ServiceOnce() {
+  int wait = 0;
+  if (batch_.empty()) {
+    // Asleep until a reading wakes the thread, or until the broker's
+    // confirmations make room in the window.
+    std::lock_guard<std::mutex> g(core_.Lock);
+    core_.Sleeping = core_.SendPos == core_.Tail && !core_.DevicesChanged;
+    wait = 1000;
+  }
+  const int rc = Service(m_, wait, core_.WakeFd);
+  {
+    std::lock_guard<std::mutex> g(core_.Lock);
+    core_.Sleeping = false;
+  }
+  return rc;
+}
+
+// A clean stop: the last values still held back go out, then "offline"
+// replaces the retained "online", confirmed by the broker when it can be
+// within the time given.
+void TSession::CloseCleanly() {
+  for (auto* out : core_.LastPending) {
+    if (!SendOther(out->LastTopic, out->Last)) break;
+    out->LastPending = false;
+  }
+  core_.LastPending.clear();
+  int offMid = -1;
+  if (TPublisher::TCore::Send(m_, base_ + "/status", "offline", qos_, true, &offMid)) {
+    const int64_t end = SteadyMs() + core_.StopTimeoutMs;
+    bool confirmed = false;
+    while (!confirmed && SteadyMs() < end) {
+      if (Service(m_, 50, -1) != MOSQ_ERR_SUCCESS || ev_.Lost) break;
+      for (int id : ev_.Acked) confirmed = confirmed || id == offMid;
+      ev_.Acked.clear();
+      if (qos_ == 0 && !mosquitto_want_write(m_)) confirmed = true;
+    }
+  }
+  mosquitto_disconnect(m_);
+  for (int i = 0; i < 10 && mosquitto_want_write(m_); ++i)
+    if (Service(m_, 20, -1) != MOSQ_ERR_SUCCESS) break;
+}
+
+bool TSession::Run() {
   // Publishing only queues the packets; a batch is written at once, corked
   // (Flush), instead of one write per message as it is published.
-  mosquitto_threaded_set(m, true);
+  mosquitto_threaded_set(m_, true);
   // With a log callback set the library formats a line for every message
   // sent and confirmed. Only TLS complaints are kept, and a plain connection
   // has none once it stands.
-  if (!s.TLS) mosquitto_log_callback_set(m, nullptr);
-  int mid = 0;
-  // Message ids of readings in flight, to the reading; other messages have
-  // ids too, which must not confirm a reading that once had the same id.
-  std::vector<uint64_t> readingOfMid(65536, kNotAReading);
-  size_t inflight = 0;
-  int queued = 0;  // messages published since the last flush
-  auto sendOther = [&](const std::string& topic, const std::string& payload) {
-    ++queued;
-    if (!Send(m, topic, payload, qos, true, &mid)) return false;
-    readingOfMid[size_t(mid) & 0xffff] = kNotAReading;
-    return true;
-  };
-  if (!sendOther(base + "/status", "online")) return false;
+  if (!s_.TLS) mosquitto_log_callback_set(m_, nullptr);
+  if (!SendOther(base_ + "/status", "online")) return false;
   {
-    std::lock_guard<std::mutex> g(Lock);
-    DevicesChanged = !Devices.empty();
+    std::lock_guard<std::mutex> g(core_.Lock);
+    core_.DevicesChanged = !core_.Devices.empty();
   }
-  uint64_t droppedSent = 0;
-  int64_t droppedAt = 0;
-  int64_t lastAt = 0;
-  std::vector<TSlot> batch;
-  batch.reserve(size_t(Options.Window));
-  std::vector<uint64_t> acked;
-  std::string payload;
-  const size_t cap = Ring.size();
-  const size_t window = size_t(Options.Window);
-
   while (true) {
-    // Acknowledgements first: they free the window.
-    if (!ev.Acked.empty()) {
-      acked.clear();
-      for (int id : ev.Acked) {
-        uint64_t& reading = readingOfMid[size_t(id) & 0xffff];
-        if (reading == kNotAReading) continue;
-        acked.push_back(reading);
-        reading = kNotAReading;
-        --inflight;
-      }
-      ev.Acked.clear();
-      std::lock_guard<std::mutex> g(Lock);
-      for (uint64_t seq : acked) {
-        TSlot& slot = Ring[seq % cap];
-        if (seq >= Head && slot.Seq == seq) slot.Acked = true;
-      }
-      while (Head < SendPos && Ring[Head % cap].Seq == Head && Ring[Head % cap].Acked) {
-        ++Head;
-        ++Status.Delivered;
-      }
+    TakeAcknowledgements();
+    if (core_.Stop.load()) break;
+    const TTaken t = TakeBatch();
+    if (t.DevicesChanged && !SendDevices(t.Devices)) return false;
+    if (t.Dropped != droppedSent_ && SteadyMs() - droppedAt_ >= 1000) {
+      if (!SendOther(base_ + "/dropped", std::to_string(t.Dropped))) return false;
+      droppedSent_ = t.Dropped;
+      droppedAt_ = SteadyMs();
     }
-    if (Stop.load()) break;
-
-    // Then what waits, in order, as far as the window allows.
-    std::vector<TPublishedDevice> devices;
-    bool devicesChanged = false, caughtUp = false;
-    uint64_t dropped = 0;
-    batch.clear();
-    {
-      std::lock_guard<std::mutex> g(Lock);
-      const size_t room = inflight < window ? window - inflight : 0;
-      const uint64_t waiting = Tail - SendPos;
-      uint64_t n = std::min<uint64_t>(room, waiting);
-      // With a backlog, a nearly full window waits for more confirmations
-      // rather than going out a few readings at a time, each pass costing
-      // its own calls.
-      if (n < waiting && room < window / 4 && inflight > 0) n = 0;
-      for (uint64_t k = 0; k < n; ++k) batch.push_back(Ring[(SendPos + k) % cap]);
-      SendPos += n;
-      caughtUp = SendPos == Tail;
-      if (DevicesChanged) {
-        devices = Devices;
-        devicesChanged = true;
-        DevicesChanged = false;
-      }
-      dropped = Dropped;
+    if (!SendReadings()) return false;
+    // The last values: at once when all is sent, at intervals while a
+    // backlog goes out, never once per reading.
+    if (!core_.LastPending.empty() && (t.CaughtUp || SteadyMs() - lastAt_ >= kLastEveryMs)) {
+      if (!SendLastValues()) return false;
+      lastAt_ = SteadyMs();
     }
-    if (devicesChanged) {
-      if (!sendOther(base + "/devices", DevicesPayload(devices))) return false;
-      if (s.HomeAssistant) {
-        for (const auto& d : devices)
-          for (int ch = 1; ch <= d.Channels; ++ch)
-            if (!sendOther(DiscoveryTopic(s, d.Address, ch), DiscoveryPayload(s, d, ch)))
-              return false;
-      }
-    }
-    if (dropped != droppedSent && SteadyMs() - droppedAt >= 1000) {
-      if (!sendOther(base + "/dropped", std::to_string(dropped))) return false;
-      droppedSent = dropped;
-      droppedAt = SteadyMs();
-    }
-    for (const TSlot& r : batch) {
-      TChannelOut& out = ChannelOut(r.Address, r.Channel);
-      payload.clear();
-      AppendReadingPayload(payload, r.When, r.Value);
-      ++queued;
-      if (mosquitto_publish(m, &mid, out.Topic.c_str(), int(payload.size()), payload.data(), qos,
-                            false) != MOSQ_ERR_SUCCESS)
-        return false;
-      if (qos > 0) {
-        readingOfMid[size_t(mid) & 0xffff] = r.Seq;
-        ++inflight;
-      }
-      out.Last = payload;
-      if (!out.LastPending) {
-        out.LastPending = true;
-        LastPending.push_back(&out);
-      }
-    }
-    // The retained last value of each channel: at once when all is sent, at
-    // intervals while a backlog goes out, never once per reading.
-    if (!LastPending.empty() && (caughtUp || SteadyMs() - lastAt >= kLastEveryMs)) {
-      for (TChannelOut* out : LastPending) {
-        if (!sendOther(out->LastTopic, out->Last)) return false;
-        out->LastPending = false;
-      }
-      LastPending.clear();
-      lastAt = SteadyMs();
-    }
-    if (!Flush(m, queued + 8)) return false;
-    queued = 0;
-    if (qos == 0 && !batch.empty()) {
-      // Nothing will be acknowledged: a reading is done once it is handed on.
-      std::lock_guard<std::mutex> g(Lock);
-      for (const TSlot& r : batch)
-        if (Head == r.Seq) {
-          ++Head;
-          ++Status.Delivered;
-        }
-    }
-
-    int wait = 0;
-    if (batch.empty()) {
-      // Asleep until a reading wakes the thread, or until the broker's
-      // confirmations make room in the window.
-      std::lock_guard<std::mutex> g(Lock);
-      Sleeping = SendPos == Tail && !DevicesChanged;
-      wait = 1000;
-    }
-    const int rc = Service(m, wait, WakeFd);
-    {
-      std::lock_guard<std::mutex> g(Lock);
-      Sleeping = false;
-    }
-    if (rc != MOSQ_ERR_SUCCESS || ev.Lost) return false;
+    if (!Flush(m_, queued_ + 8)) return false;
+    queued_ = 0;
+    HandOnUnconfirmed();
+    const int rc = ServiceOnce();
+    if (rc != MOSQ_ERR_SUCCESS || ev_.Lost) return false;
   }
-
-  // The last values still held back go out before "offline".
-  for (TChannelOut* out : LastPending) {
-    if (!sendOther(out->LastTopic, out->Last)) break;
-    out->LastPending = false;
-  }
-  LastPending.clear();
-  // A clean stop: "offline" replaces the retained "online", confirmed by the
-  // broker when it can be within the time given.
-  int offMid = -1;
-  if (Send(m, base + "/status", "offline", qos, true, &offMid)) {
-    const int64_t end = SteadyMs() + StopTimeoutMs;
-    bool confirmed = false;
-    while (!confirmed && SteadyMs() < end) {
-      if (Service(m, 50, -1) != MOSQ_ERR_SUCCESS || ev.Lost) break;
-      for (int id : ev.Acked) confirmed = confirmed || id == offMid;
-      ev.Acked.clear();
-      if (qos == 0 && !mosquitto_want_write(m)) confirmed = true;
-    }
-  }
-  mosquitto_disconnect(m);
-  for (int i = 0; i < 10 && mosquitto_want_write(m); ++i)
-    if (Service(m, 20, -1) != MOSQ_ERR_SUCCESS) break;
+  CloseCleanly();
   return true;
+}
+
+}  // namespace
+
+bool TPublisher::TCore::Session(mosquitto* m, TClientEvents& ev) {
+  return TSession(*this, m, ev).Run();
 }
 
 TPublisher::TPublisher(const TPublisherOptions& o) : options_(o) {}

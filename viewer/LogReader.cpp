@@ -1,3 +1,6 @@
+// Reading log files for the viewer: the head of each file (format, first and
+// last time), then the bodies in pieces on worker threads, with progress and
+// a way to stop.
 #include "viewer/LogReader.h"
 
 #include <fcntl.h>
@@ -154,6 +157,70 @@ TPiece ParseRange(int fd, int file, int64_t start, int64_t end, int64_t limit, c
   return p;
 }
 
+namespace {
+
+// Later dates may settle what the first day left open (the 4th of March
+// reads either way, the 13th does not): the last `len` bytes are read too.
+void SettleDateOrder(int fd, size_t len, TFileHead& h) {
+  std::vector<char> tailBuf(len);
+  const int64_t at = h.Size - static_cast<int64_t>(tailBuf.size());
+  const ssize_t tn = ReadAt(fd, tailBuf.data(), tailBuf.size(), at);
+  if (tn > 0) {
+    const char* b = tailBuf.data();
+    const char* nl = static_cast<const char*>(std::memchr(b, '\n', static_cast<size_t>(tn)));
+    if (nl) {
+      ++nl;
+      h.Detection = Combine(h.Detection,
+                            DetectFormat(nl, static_cast<size_t>(b + tn - nl), LocaleDateOrder()));
+    }
+  }
+}
+
+// The time of the first (or, with `last`, the last) readable line in b..e;
+// false when none reads.
+std::pair<bool, double> ScanTime(const char* b, const char* e, bool last, const TLogFormat& format,
+                                 TDateCache& cache, TParsedLine& pl) {
+  bool got = false;
+  double t = 0;
+  const char* p = b;
+  while (p < e) {
+    const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)));
+    if (!nl) break;
+    if (ParseLogLine(p, nl, format, cache, pl) == leOk) {
+      t = pl.Time;
+      got = true;
+      if (!last) break;
+    }
+    p = nl + 1;
+  }
+  return std::make_pair(got, t);
+}
+
+// First and last readable lines, for the time order of several files and the
+// time axis before the body is read. `buf` holds the file's first n bytes and
+// is reused for its last ones.
+void ReadTimeSpan(int fd, std::vector<char>& buf, ssize_t n, TFileHead& h) {
+  TDateCache cache;
+  TParsedLine pl;
+  const auto first = ScanTime(buf.data(), buf.data() + n, false, h.Format, cache, pl);
+  if (!first.first) return;
+  h.HasTimes = true;
+  h.FirstTime = h.LastTime = first.second;
+  const int64_t tail = std::max<int64_t>(0, h.Size - static_cast<int64_t>(buf.size()));
+  n = ReadAt(fd, buf.data(), buf.size(), tail);
+  if (n <= 0) return;
+  const char* b = buf.data();
+  const char* e = b + n;
+  if (tail > 0) {
+    const char* nl = static_cast<const char*>(std::memchr(b, '\n', static_cast<size_t>(n)));
+    b = nl ? nl + 1 : e;
+  }
+  const auto last = ScanTime(b, e, true, h.Format, cache, pl);
+  if (last.first && last.second >= h.FirstTime) h.LastTime = last.second;
+}
+
+}  // namespace
+
 TFileHead ReadHead(const std::string& path, const TFormatChoice& choice) {
   TFileHead h;
   h.Path = path;
@@ -182,60 +249,10 @@ TFileHead ReadHead(const std::string& path, const TFormatChoice& choice) {
     return h;
   }
   h.Detection = DetectFormat(buf.data(), static_cast<size_t>(n), LocaleDateOrder());
-  if (!h.Detection.OrderCertain && h.Size > static_cast<int64_t>(buf.size())) {
-    // Later dates may settle what the first day left open (the 4th of March
-    // reads either way, the 13th does not).
-    std::vector<char> tailBuf(buf.size());
-    const int64_t at = h.Size - static_cast<int64_t>(tailBuf.size());
-    const ssize_t tn = ReadAt(fd, tailBuf.data(), tailBuf.size(), at);
-    if (tn > 0) {
-      const char* b = tailBuf.data();
-      const char* nl = static_cast<const char*>(std::memchr(b, '\n', static_cast<size_t>(tn)));
-      if (nl) {
-        ++nl;
-        h.Detection = Combine(
-            h.Detection, DetectFormat(nl, static_cast<size_t>(b + tn - nl), LocaleDateOrder()));
-      }
-    }
-  }
+  if (!h.Detection.OrderCertain && h.Size > static_cast<int64_t>(buf.size()))
+    SettleDateOrder(fd, buf.size(), h);
   h.Format = Resolve(h.Detection, choice);
-  // First and last readable lines, for the time order of several files
-  // and the time axis before the body is read.
-  TDateCache cache;
-  TParsedLine pl;
-  auto scan = [&](const char* b, const char* e, bool last) {
-    bool got = false;
-    double t = 0;
-    const char* p = b;
-    while (p < e) {
-      const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(e - p)));
-      if (!nl) break;
-      if (ParseLogLine(p, nl, h.Format, cache, pl) == leOk) {
-        t = pl.Time;
-        got = true;
-        if (!last) break;
-      }
-      p = nl + 1;
-    }
-    return std::make_pair(got, t);
-  };
-  const auto first = scan(buf.data(), buf.data() + n, false);
-  if (first.first) {
-    h.HasTimes = true;
-    h.FirstTime = h.LastTime = first.second;
-    const int64_t tail = std::max<int64_t>(0, h.Size - static_cast<int64_t>(buf.size()));
-    n = ReadAt(fd, buf.data(), buf.size(), tail);
-    if (n > 0) {
-      const char* b = buf.data();
-      const char* e = b + n;
-      if (tail > 0) {
-        const char* nl = static_cast<const char*>(std::memchr(b, '\n', static_cast<size_t>(n)));
-        b = nl ? nl + 1 : e;
-      }
-      const auto last = scan(b, e, true);
-      if (last.first && last.second >= h.FirstTime) h.LastTime = last.second;
-    }
-  }
+  ReadTimeSpan(fd, buf, n, h);
   close(fd);
   return h;
 }

@@ -1,8 +1,12 @@
+// The desktop program's publishing glue: settings from the station's file,
+// the publisher started and stopped with them, the devices and readings of the
+// measurement loop handed on, and the status line kept current.
 #include "publish/ui/PublishGlue.h"
 
 #include <cstdio>
 #include <exception>
 
+#include "protocol/DeviceInfo.h"
 #include "protocol/OEMLib.h"
 
 TPublishing::TPublishing(const std::string& stationIniPath, const TPublisherOptions& options,
@@ -51,18 +55,17 @@ void TPublishing::DevicesScanned(TOEMData& bus) {
   if (!publisher_.Running()) return;
   std::vector<TPublishedDevice> list;
   for (auto& dev : bus.Devices) {
-    TPublishedDevice d;
-    d.Address = dev->Address;
-    d.Channels = dev->GetChannelCount();
-    // An identity that cannot be read leaves its text empty; the readings
-    // matter more than the list.
+    TDeviceInfo d;
+    // A garbled identity leaves its texts empty; a port failure halfway
+    // lists the device without them. The readings matter more than the list,
+    // and the loop finds out about the line itself.
     try {
-      d.Name = dev->GetDeviceName();
-      d.Serial = dev->GetSerialNumber();
-      d.Firmware = dev->GetFirmwareRevision();
+      d = IdentifyDevice(*dev);
     } catch (const std::exception&) {
+      d.Address = dev->Address;
+      d.Channels = dev->GetChannelCount();
     }
-    list.push_back(d);
+    list.push_back({d.Address, d.Name, d.Serial, d.Firmware, d.Channels});
   }
   publisher_.SetDevices(list);
 }

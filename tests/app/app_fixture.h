@@ -14,6 +14,7 @@
 #include "app/oem_options.h"
 #include "common/QxClock.h"
 #include "common/QxFormat.h"
+#include "protocol/DeviceInfo.h"
 #include "protocol/OEMLib.h"
 #include "sim/SimBus.h"
 #include "tests/support/frames.h"
@@ -85,10 +86,7 @@ class AppTest : public ::testing::Test {
   void ScanOnly() {
     port->Open();
     OEMData->ScanBus();
-    for (auto& d : OEMData->Devices) {
-      d->GetChannelCount();
-      d->GetScale();
-    }
+    ReadChannelLayout(*OEMData);
   }
 
   int CountFrames(const std::string& what) const {

@@ -19,6 +19,7 @@
 #include "app/oem_main.h"
 #include "common/QxClock.h"
 #include "common/QxFormat.h"
+#include "protocol/DeviceInfo.h"
 #include "protocol/OEMLib.h"
 #include "sim/SimBus.h"
 #include "tests/support/frames.h"
@@ -93,10 +94,7 @@ class TAppFixture : public ::testing::Test {
   void Connect() {
     Port->Open();
     OEMData->ScanBus();
-    for (auto& d : OEMData->Devices) {
-      d->GetChannelCount();
-      d->GetScale();
-    }
+    ReadChannelLayout(*OEMData);
     if (OEMData->ChannelTotal > 0) MainWin->BuildPanels();
     Port->Bus.Written.clear();
   }

@@ -1,4 +1,5 @@
-// The port component's logic against a scripted device.
+// The port component's logic against a scripted device: opening and
+// closing, events, reads and writes, and the settings it applies.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -7,6 +8,7 @@
 
 #include "serial/CPort.h"
 #include "tests/serial/fake_com_device.h"
+#include "tests/serial/program_line_settings.h"
 
 namespace {
 
@@ -22,17 +24,7 @@ struct Fixture : ::testing::Test {
     port = std::make_unique<TComPort>(nullptr, std::move(d));
     port->Events = TComEvents{};
   }
-  // The program's own configuration of its port.
-  void ProgramSettings() {
-    port->SetBaudRate(br57600);
-    port->Buffer().SetInputSize(2048);
-    port->Buffer().SetOutputSize(2048);
-    port->Timeouts().SetWriteTotalMultiplier(-1);
-    port->Timeouts().SetWriteTotalConstant(-1);
-    port->SetSyncMethod(smWindowSync);
-    port->SetEventChar('\n');
-    port->SetEventsToRxFlagOnly();
-  }
+  void ProgramSettings() { ApplyProgramLineSettings(*port); }
   void Record() {
     port->OnBeforeOpen = [this](TCustomComPort*) { log.push_back("BeforeOpen"); };
     port->OnAfterOpen = [this](TCustomComPort*) { log.push_back("AfterOpen"); };

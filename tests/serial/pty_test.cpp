@@ -16,6 +16,7 @@
 
 #include "protocol/OEMLib.h"
 #include "serial/CPort.h"
+#include "tests/serial/program_line_settings.h"
 #include "tests/support/sim_process.h"
 
 namespace {
@@ -41,18 +42,6 @@ bool PumpUntil(P pred, int ms = 2000) {
   return pred();
 }
 
-// The program's configuration of its port.
-void ProgramSettings(TComPort& p) {
-  p.SetBaudRate(br57600);
-  p.Buffer().SetInputSize(2048);
-  p.Buffer().SetOutputSize(2048);
-  p.Timeouts().SetWriteTotalMultiplier(-1);
-  p.Timeouts().SetWriteTotalConstant(-1);
-  p.SetSyncMethod(smWindowSync);
-  p.SetEventChar('\n');
-  p.SetEventsToRxFlagOnly();
-}
-
 struct Pty : ::testing::Test {
   int master = -1;
   std::string slave;
@@ -65,7 +54,7 @@ struct Pty : ::testing::Test {
     // Only the port keeps the slave open, as with a real device.
     close(s);
     port.SetPort(slave);
-    ProgramSettings(port);
+    ApplyProgramLineSettings(port);
   }
   void TearDown() override {
     port.Close();
@@ -270,7 +259,7 @@ struct Simulator : ::testing::Test {
 TEST_F(Simulator, ScanBusFindsTheDevicesAndReadsSamples) {
   TComPort port;
   port.SetPort(slave);
-  ProgramSettings(port);
+  ApplyProgramLineSettings(port);
   TOEMData bus;
   bus.AttachPort(&port);
   EXPECT_EQ(port.EventChar(), '\n');

@@ -1,7 +1,6 @@
-// quilex-station as a process against quilex-sim over a pseudo-terminal: the
-// frames and pauses it sends, its log bytes beside the desktop program's
-// writer, the --once table, signals, a line that goes and comes back, and
-// bad options and settings files.
+// quilex-station as a process against quilex-sim over a pseudo-terminal:
+// frames, pauses, log bytes beside the desktop program's writer, --once,
+// signals, a line that goes and comes back, bad options and settings files.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -19,9 +18,11 @@
 #include "common/QxClock.h"
 #include "common/QxDateTime.h"
 #include "common/QxFormat.h"
+#include "protocol/DeviceInfo.h"
 #include "protocol/OEMLib.h"
 #include "sim/SimBus.h"
 #include "tests/support/frames.h"
+#include "tests/support/sim_main_port.h"
 #include "tests/support/sim_process.h"
 #include "tests/support/station_process.h"
 
@@ -234,22 +235,13 @@ TEST_F(StationPty, LogBytesAreTheDesktopWritersForTheSameReadings) {
     ::unsetenv("LC_ALL");
   TVirtualClock clock;
   TScopedClock scoped(&clock);
-  struct TPort : TMainPort {
-    TSimBus Bus;
-    bool Open_ = false;
-    TOEMPort& Io() override { return Bus; }
-    void Open() override { Open_ = true; }
-    void Close() override { Open_ = false; }
-    bool Connected() override { return Open_; }
-    void ClearBuffers(bool, bool) override {}
-  };
-  auto port = std::make_unique<TPort>();
-  TPort* p = port.get();
+  auto port = std::make_unique<TSimMainPort>();
+  TSimMainPort* p = port.get();
   p->Bus.AddDevice(3, 2, 10);
   p->Bus.AddDevice(7, 1, 100);
   TMain main(nullptr, std::move(port));
   OEMData->ScanBus();
-  for (auto& d : OEMData->Devices) d->GetScale();
+  ReadChannelLayout(*OEMData);
   const std::vector<int32_t> raw = {215, -10005, 95000};
 
   const std::vector<std::string> lines = LogLines(text);

@@ -1,7 +1,6 @@
-// Publishing in the desktop program: the Options window's new button and
-// status line (nothing already there moves), the settings dialog with its Test
-// button and warning, the settings file, and a reading from quilex-sim over a
-// pseudo-terminal seen by mosquitto_sub.
+// Publishing in the desktop program: the Options window's button and status
+// line, the settings dialog and file, the device list's frames, and a reading
+// from quilex-sim over a pseudo-terminal seen by mosquitto_sub.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -18,10 +17,13 @@
 
 #include "app/oem_main.h"
 #include "app/oem_options.h"
+#include "common/QxClock.h"
 #include "common/QxFormat.h"
+#include "protocol/DeviceInfo.h"
 #include "protocol/OEMLib.h"
 #include "publish/ui/PublishGlue.h"
 #include "serial/CPort.h"
+#include "sim/SimBus.h"
 #include "tests/publish/broker_process.h"
 #include "tests/support/sim_process.h"
 
@@ -34,6 +36,35 @@ class PublishUiTest : public ::testing::Test {
   QTemporaryDir dir;
   std::string IniPath() { return dir.filePath("quilex-station.ini").toStdString(); }
 };
+
+// The identity asked for the broker's device list: name, serial and firmware
+// of each device in address order, nothing more of a device whose name is
+// garbled, and nothing at all while publishing is off.
+TEST_F(PublishUiTest, DevicesScannedAsksEachIdentityOnceInAddressOrder) {
+  TVirtualClock clock;
+  TScopedClock scoped(&clock);
+  TSimBus bus;
+  TOEMData oem;
+  oem.AttachPort(&bus);
+  TSimDevice& bad = bus.AddDevice(2, 3, 10, "Kiln");
+  TSimDevice& oven = bus.AddDevice(5, 1, 100, "Oven");
+  oven.SerialNumber = "0012";
+  oem.ScanBus();
+  ReadChannelLayout(oem);
+  bad.Faults.NonHex = true;
+  bus.Written.clear();
+  {
+    TPublishing off(IniPath());
+    off.DevicesScanned(oem);
+    EXPECT_EQ(bus.Written, "");
+  }
+  // Port 1 on this host: nothing listens, the publisher keeps retrying.
+  std::ofstream(IniPath()) << "[Publish]\nEnabled=1\nHost=127.0.0.1\nPort=1\nStation=ids\n";
+  TPublishing publishing(IniPath());
+  ASSERT_TRUE(publishing.Publisher().Running());
+  publishing.DevicesScanned(oem);
+  EXPECT_EQ(bus.Written, "A02 ?40\rA05 ?40\rA05 ?41\rA05 ?42\r");
+}
 
 TEST_F(PublishUiTest, OptionsWindowGrowsBelowItsControlsWhichStayWhereTheyWere) {
   TOptions options;
