@@ -351,8 +351,28 @@ class Tsp_XYPlot : public QWidget {
   void DrawDirect(QPainter& p);
   void DrawOverlays(QPainter& p);
   void DrawGrid(QPainter& p);
+  // The kept field, its steps in drawing order.
   bool DrawFieldKept(QPainter& p, QRect& changed);
+  bool KeptFieldDrawable() const;
+  bool KeptGridKey(std::vector<int>& grid) const;
+  bool KeptPrepareSeries(int& drawing);
+  bool KeptMatches(const QRect& field, const std::vector<int>& grid,
+                   const std::vector<double>& widths, const std::vector<QRgb>& colours) const;
+  void KeptBuildLines(const QRect& clip, int drawing);
+  void KeptChangedRects(const QRect& clip, std::vector<QRect>& rects);
+  void KeptFill(QPainter& p, QImage& img, const QRect& clip, const std::vector<QRect>& rects,
+                const std::vector<double>& widths);
+  void KeptStore(const QRect& field, std::vector<int>& grid, const std::vector<double>& widths,
+                 const std::vector<QRgb>& colours);
+  // Comparing one line with its kept drawing.
   void DiffLine(int i, const QRect& clip);
+  void DiffSegments(const std::vector<TPixelSegment>& o, const std::vector<TPixelSegment>& n,
+                    bool bars, int left);
+  void NoteCommonBar(const TPixelSegment& s, int left);
+  void CoverColumns(int cw);
+  bool BarCovered(int r, int x, int left) const;
+  bool HiddenUnderBars(const TPixelSegment& s, const QRect& clip) const;
+  void MarkOnlyOne(double h, bool bars, const QRect& clip);
   void MarkChanged(int c0, int c1);
   void ZoomAxis(Tsp_Axis& a, int p1, int p2);
   void CreateBitmap();
