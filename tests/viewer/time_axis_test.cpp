@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/viewer/test_logs.h"
 #include "common/QxDateTime.h"
 #include "common/QxFormat.h"
 #include "diagram/plot/sgr_def.h"
+#include "tests/viewer/test_logs.h"
 #include "viewer/LogData.h"
 #include "viewer/ViewWindow.h"
 
