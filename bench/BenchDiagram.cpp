@@ -1,3 +1,5 @@
+// The three data sets, the feed that drives a real diagram window on a
+// virtual clock, and the pixel checks behind the comparison.
 #include "bench/BenchDiagram.h"
 
 #include <QApplication>

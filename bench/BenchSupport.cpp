@@ -1,3 +1,5 @@
+// CPU clocks per thread and process, quantiles, the noisy walk with a spike
+// at a fixed count of readings, resident size from /proc, the table's print.
 #include "bench/BenchSupport.h"
 
 #include <time.h>

@@ -1,3 +1,4 @@
+// The colour table; channels beyond the twentieth share one light grey.
 #include "common/ChannelColors.h"
 
 const uint32_t ChannelColors[MaxChannels] = {

@@ -1,3 +1,5 @@
+// The real clock on the system's time and a monotonic tick, the virtual one
+// that advances only when paused or told to, and the switch between them.
 #include "common/QxClock.h"
 
 #include <time.h>

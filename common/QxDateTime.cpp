@@ -1,3 +1,5 @@
+// Calendar arithmetic on whole days, with no time zone involved; local time
+// enters only where a Unix time or the system clock is converted.
 #include "common/QxDateTime.h"
 
 #include <time.h>

@@ -1,3 +1,5 @@
+// Reading the file line by line, refusing one that cannot be settings, and
+// replacing it through a temporary file, private once it holds a password.
 #include "common/QxStationIni.h"
 
 #include <fcntl.h>

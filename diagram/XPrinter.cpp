@@ -1,3 +1,5 @@
+// Unit and dot conversions, the origin and scale set at the start of a job,
+// font sizes kept in points on paper, and an image fitted in its proportions.
 #include "diagram/XPrinter.h"
 
 #include <QPageLayout>

@@ -1,3 +1,5 @@
+// The dialog's layout, the value check on OK, Enter and Escape on every
+// control, and the refill whenever the dialog becomes active.
 #include "diagram/diagramm_dialog.h"
 
 #include <QCloseEvent>

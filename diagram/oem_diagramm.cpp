@@ -1,3 +1,5 @@
+// The window's menus, the legend, AddPoint with its buffer trim and one
+// repaint per reading, and saving, copying and printing the picture.
 #include "diagram/oem_diagramm.h"
 
 #include <QAction>

@@ -1,3 +1,4 @@
+// The splitting shared by every token call, and the one string manager.
 #include "protocol/StrMan.h"
 
 namespace {

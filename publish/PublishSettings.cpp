@@ -1,3 +1,5 @@
+// Loading and checking the settings, topic names, and the payload texts
+// written by hand: local ISO times with offset, values, JSON strings.
 #include "publish/PublishSettings.h"
 
 #include <arpa/inet.h>

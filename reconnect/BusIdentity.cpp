@@ -1,3 +1,5 @@
+// Asking each device of the bus for its identity, and the sentences that
+// name what changed between two buses.
 #include "reconnect/BusIdentity.h"
 
 #include <exception>

@@ -1,3 +1,5 @@
+// Per channel: the time of the last valid reading, the failed polls since,
+// and whether the line was lost meanwhile.
 #include "reconnect/ChannelFreshness.h"
 
 #include <cstddef>

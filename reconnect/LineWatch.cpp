@@ -1,3 +1,4 @@
+// Counting the passes without a single valid reading.
 #include "reconnect/LineWatch.h"
 
 void TLineWatch::Reset() {

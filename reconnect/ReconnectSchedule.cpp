@@ -1,3 +1,5 @@
+// The delay table, the due time of the next try, the operator's progress
+// text, and when the next log line falls due during a wait.
 #include "reconnect/ReconnectSchedule.h"
 
 #include <cmath>

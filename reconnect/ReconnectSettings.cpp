@@ -1,3 +1,5 @@
+// The section's one key read and written, and saved into the file with the
+// rest of it kept.
 #include "reconnect/ReconnectSettings.h"
 
 #include <sstream>

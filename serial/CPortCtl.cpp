@@ -1,3 +1,5 @@
+// The choices per setting, the port's value shown (a port name not listed
+// is added rather than lost), and the choice written back to the port.
 #include "serial/CPortCtl.h"
 
 #include <vector>

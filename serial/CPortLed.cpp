@@ -1,3 +1,5 @@
+// The lamp and bulb glyphs drawn in code, the lamp's link to a port's
+// signal, and the short lit time of the ring signal.
 #include "serial/CPortLed.h"
 
 #include <QCoreApplication>

@@ -1,3 +1,5 @@
+// The dialog's layout, the confirmed choices applied to the port as one
+// update, and the dialog registered as the ports' set-up handler.
 #include "serial/CPortSetup.h"
 
 #include <QFont>

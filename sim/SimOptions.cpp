@@ -1,3 +1,5 @@
+// Options and their values checked one by one, the configuration file read
+// as the same options a line each, the simulated bus built, the usage text.
 #include "sim/SimOptions.h"
 
 #include <cstdlib>

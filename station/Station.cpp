@@ -1,3 +1,5 @@
+// Connecting and identifying the bus, polling until the line is lost or a
+// stop is asked for, logging and publishing, and the wait between tries.
 #include "station/Station.h"
 
 #include <unistd.h>

@@ -1,3 +1,5 @@
+// The options read one by one, with the record of which were given so the
+// file cannot override them, their number checks, and the help text.
 #include "station/StationArgs.h"
 
 #include <cmath>

@@ -1,3 +1,5 @@
+// Each key of the section checked and applied, unless the command line gave
+// it; flags are 0 or 1.
 #include "station/StationConfig.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// The handlers, the self-pipe they write to, and the waits that end on it.
 #include "station/StationSignals.h"
 
 #include <fcntl.h>

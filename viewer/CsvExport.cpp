@@ -1,3 +1,5 @@
+// The time stamp with its UTC offset, values from hundredths, field quoting,
+// and the file written beside its target and renamed only when complete.
 #include "viewer/CsvExport.h"
 
 #include <time.h>

@@ -1,3 +1,5 @@
+// Building each chunk's pyramid and walking down it, and joining pieces of
+// a file into segments, with notes where a new segment begins.
 #include "viewer/LogData.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Scanning a stamp, parsing one line against a format, and recognising the
+// date order and decimal separator from a run of lines, two runs combined.
 #include "viewer/LogFormat.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The pixel columns of each chunk found once per view, the per-column
+// reduction to segments, and their drawing.
 #include "viewer/ViewSeries.h"
 
 #include <QPainter>

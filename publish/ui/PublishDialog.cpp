@@ -1,3 +1,5 @@
+// The dialog's fields to settings and back, the warning for a password
+// sent in the clear, and the "Test" run polled until it has an answer.
 #include "publish/ui/PublishDialog.h"
 
 #include <QFileDialog>

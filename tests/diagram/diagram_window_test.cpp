@@ -1,3 +1,5 @@
+// The diagram window: its start-up, buffer trim and time axis, ignored
+// points, the set-up round trip, the legend, saving and the printed page.
 #include <gtest/gtest.h>
 
 #include <QClipboard>

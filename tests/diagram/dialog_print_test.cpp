@@ -1,3 +1,5 @@
+// The set-up dialog's values, refusals and keys, and printing: margins from
+// the paper edge, scaling, no printer, and the fit of an image on the page.
 #include <gtest/gtest.h>
 
 #include <QLineEdit>

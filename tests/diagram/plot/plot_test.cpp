@@ -1,3 +1,6 @@
+// The plot widget: grid and axis room, the reduced drawing against every
+// segment, drawing on two threads and after a failed line, and zoom, pan and
+// double clicks with the mouse.
 #include <gtest/gtest.h>
 
 #include <QApplication>

@@ -1,3 +1,5 @@
+// The axis scale: refused and widened ranges, tick values, pixel mapping,
+// scrolling, label formats and the room the labels take.
 #include <gtest/gtest.h>
 
 #include <cmath>

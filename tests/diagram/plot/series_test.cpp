@@ -1,3 +1,5 @@
+// A line's point storage: growth, order, extremes through deletes and
+// trims, checked against a plain model; and the point marker's half sizes.
 #include <gtest/gtest.h>
 
 #include <cmath>
