@@ -122,6 +122,141 @@ bool HasControlBytes(const char* b, const char* e) {
   return false;
 }
 
+// The date part of a stamp in the file's order, or leDate. Most lines repeat
+// the date of the line before, so its text and value are kept in the cache.
+TLineError StampDate(const TStampParts& s, const TLogFormat& f, TDateCache& cache, double& date) {
+  const size_t dlen = static_cast<size_t>(s.DateEnd - s.DateBegin);
+  if (dlen == cache.Len && dlen <= sizeof cache.Text && dlen > 0 &&
+      std::memcmp(cache.Text, s.DateBegin, dlen) == 0) {
+    date = cache.Value;
+    return leOk;
+  }
+  int y, m, d, yd;
+  switch (f.Order) {
+    case doMDY:
+      m = s.G[0], d = s.G[1], y = s.G[2], yd = s.Digits[2];
+      break;
+    case doYMD:
+      y = s.G[0], m = s.G[1], d = s.G[2], yd = s.Digits[0];
+      break;
+    default:
+      d = s.G[0], m = s.G[1], y = s.G[2], yd = s.Digits[2];
+      break;
+  }
+  y = FullYear(y, yd);
+  if (m < 1 || m > 12 || d < 1 || d > DaysInMonth(y, m) || y < 1900) return leDate;
+  date = EncodeDate(y, m, d);
+  if (dlen <= sizeof cache.Text) {
+    std::memcpy(cache.Text, s.DateBegin, dlen);
+    cache.Len = dlen;
+    cache.Value = date;
+  }
+  return leOk;
+}
+
+// The time of day added to the date, or leTime; a 12-hour clock needs 1 to 12.
+TLineError StampTime(const TStampParts& s, double date, double& time) {
+  int hour = s.Hour;
+  if (s.AmPm) {
+    if (hour < 1 || hour > 12) return leTime;
+    hour = hour % 12 + (s.AmPm == 2 ? 12 : 0);
+  }
+  if (hour > 23 || s.Minute > 59 || s.Second > 59) return leTime;
+  time = date + ((hour * 3600 + s.Minute * 60 + s.Second) * 1000.0 + s.MSec) / MSecsPerDay;
+  return leOk;
+}
+
+// The writer's usual cell: a blank, then seven characters ending in the
+// separator and two digits, taken without the general scan. False leaves p
+// alone for the general scan.
+bool FixedCell(const char*& p, const char* e, char dec, int n, int32_t& value) {
+  if (!(e - p >= 8 && p[0] == ' ' && p[5] == dec && IsDigit(p[6]) && IsDigit(p[7]) &&
+        IsDigit(p[4]) && (e - p == 8 || p[8] == ' ') && n < MaxColumns))
+    return false;
+  int k = 1;
+  while (k < 4 && p[k] == ' ') ++k;
+  const bool neg = k < 4 && p[k] == '-';
+  if (neg) ++k;
+  int ip = 0;
+  for (; k < 5; ++k) {
+    if (!IsDigit(p[k])) return false;
+    ip = ip * 10 + (p[k] - '0');
+  }
+  const int v = ip * 100 + (p[6] - '0') * 10 + (p[7] - '0');
+  value = neg ? -v : v;
+  p += 8;
+  return true;
+}
+
+// One cell at p (blanks already skipped): N/A or a signed number kept in
+// hundredths, the third decimal rounding. Control bytes anywhere in the line
+// make a bad cell a binary line rather than a misread one.
+TLineError ScanCell(const char*& p, const char* b, const char* e, char dec, int32_t& value) {
+  if (*p == 'N') {
+    if (e - p >= 3 && p[1] == '/' && p[2] == 'A' && (p + 3 == e || p[3] == ' ')) {
+      value = NaCell;
+      p += 3;
+      return leOk;
+    }
+    return leCell;
+  }
+  bool neg = false;
+  if (*p == '-') {
+    neg = true;
+    ++p;
+  } else if (*p == '+') {
+    ++p;
+  }
+  int64_t ip = 0;
+  int nd = 0;
+  while (p < e && IsDigit(*p)) {
+    ip = ip * 10 + (*p - '0');
+    ++p;
+    if (++nd > 10) return leRange;
+  }
+  int frac = 0, fd = 0, up = 0;
+  if (p < e && *p == dec) {
+    ++p;
+    while (p < e && IsDigit(*p)) {
+      if (fd < 2)
+        frac = frac * 10 + (*p - '0');
+      else if (fd == 2)
+        up = *p >= '5';
+      ++fd;
+      ++p;
+    }
+  }
+  if (nd == 0 && fd == 0) return HasControlBytes(b, e) ? leBinary : leCell;
+  if (p < e && *p != ' ') return HasControlBytes(b, e) ? leBinary : leCell;
+  if (fd == 1) frac *= 10;
+  int64_t v = ip * 100 + frac + up;
+  if (neg) v = -v;
+  if (v > MaxCell || v < MinCell) return leRange;
+  value = static_cast<int32_t>(v);
+  return leOk;
+}
+
+// The cells after the stamp, up to MaxColumns of them.
+TLineError ParseCells(const char* p, const char* b, const char* e, char dec, TParsedLine& out) {
+  int n = 0;
+  for (;;) {
+    int32_t value;
+    if (FixedCell(p, e, dec, n, value)) {
+      out.Values[n++] = value;
+      continue;
+    }
+    while (p < e && *p == ' ') ++p;
+    if (p >= e) break;
+    if (n == MaxColumns) return leColumns;
+    const TLineError err = ScanCell(p, b, e, dec, value);
+    if (err != leOk) return err;
+    out.Values[n++] = value;
+  }
+  if (n == 0) return leNoCells;
+  out.Count = n;
+  return leOk;
+}
+
 }  // namespace
 
 const char* LineErrorText(TLineError e) {
@@ -175,118 +310,10 @@ TLineError ParseLogLine(const char* b, const char* e, const TLogFormat& f, TDate
   TStampParts s;
   if (!ScanParts(b, e, s) || s.Decimal != f.Decimal)
     return HasControlBytes(b, e) ? leBinary : leTimestamp;
-
-  const size_t dlen = static_cast<size_t>(s.DateEnd - s.DateBegin);
   double date;
-  if (dlen == cache.Len && dlen <= sizeof cache.Text && dlen > 0 &&
-      std::memcmp(cache.Text, s.DateBegin, dlen) == 0) {
-    date = cache.Value;
-  } else {
-    int y, m, d, yd;
-    switch (f.Order) {
-      case doMDY:
-        m = s.G[0], d = s.G[1], y = s.G[2], yd = s.Digits[2];
-        break;
-      case doYMD:
-        y = s.G[0], m = s.G[1], d = s.G[2], yd = s.Digits[0];
-        break;
-      default:
-        d = s.G[0], m = s.G[1], y = s.G[2], yd = s.Digits[2];
-        break;
-    }
-    y = FullYear(y, yd);
-    if (m < 1 || m > 12 || d < 1 || d > DaysInMonth(y, m) || y < 1900) return leDate;
-    date = EncodeDate(y, m, d);
-    if (dlen <= sizeof cache.Text) {
-      std::memcpy(cache.Text, s.DateBegin, dlen);
-      cache.Len = dlen;
-      cache.Value = date;
-    }
-  }
-  int hour = s.Hour;
-  if (s.AmPm) {
-    if (hour < 1 || hour > 12) return leTime;
-    hour = hour % 12 + (s.AmPm == 2 ? 12 : 0);
-  }
-  if (hour > 23 || s.Minute > 59 || s.Second > 59) return leTime;
-  out.Time = date + ((hour * 3600 + s.Minute * 60 + s.Second) * 1000.0 + s.MSec) / MSecsPerDay;
-
-  const char dec = f.Decimal;
-  int n = 0;
-  p = s.Rest;
-  for (;;) {
-    // The writer's usual cell: a blank, then seven characters ending in the
-    // separator and two digits, taken without the general scan.
-    if (e - p >= 8 && p[0] == ' ' && p[5] == dec && IsDigit(p[6]) && IsDigit(p[7]) &&
-        IsDigit(p[4]) && (e - p == 8 || p[8] == ' ') && n < MaxColumns) {
-      int k = 1;
-      while (k < 4 && p[k] == ' ') ++k;
-      const bool neg = k < 4 && p[k] == '-';
-      if (neg) ++k;
-      int ip = 0;
-      bool ok = true;
-      for (; k < 5; ++k) {
-        if (!IsDigit(p[k])) {
-          ok = false;
-          break;
-        }
-        ip = ip * 10 + (p[k] - '0');
-      }
-      if (ok) {
-        const int v = ip * 100 + (p[6] - '0') * 10 + (p[7] - '0');
-        out.Values[n++] = neg ? -v : v;
-        p += 8;
-        continue;
-      }
-    }
-    while (p < e && *p == ' ') ++p;
-    if (p >= e) break;
-    if (n == MaxColumns) return leColumns;
-    if (*p == 'N') {
-      if (e - p >= 3 && p[1] == '/' && p[2] == 'A' && (p + 3 == e || p[3] == ' ')) {
-        out.Values[n++] = NaCell;
-        p += 3;
-        continue;
-      }
-      return leCell;
-    }
-    bool neg = false;
-    if (*p == '-') {
-      neg = true;
-      ++p;
-    } else if (*p == '+') {
-      ++p;
-    }
-    int64_t ip = 0;
-    int nd = 0;
-    while (p < e && IsDigit(*p)) {
-      ip = ip * 10 + (*p - '0');
-      ++p;
-      if (++nd > 10) return leRange;
-    }
-    int frac = 0, fd = 0, up = 0;
-    if (p < e && *p == dec) {
-      ++p;
-      while (p < e && IsDigit(*p)) {
-        if (fd < 2)
-          frac = frac * 10 + (*p - '0');
-        else if (fd == 2)
-          up = *p >= '5';
-        ++fd;
-        ++p;
-      }
-    }
-    if (nd == 0 && fd == 0) return HasControlBytes(b, e) ? leBinary : leCell;
-    if (p < e && *p != ' ') return HasControlBytes(b, e) ? leBinary : leCell;
-    if (fd == 1) frac *= 10;
-    int64_t v = ip * 100 + frac + up;
-    if (neg) v = -v;
-    if (v > MaxCell || v < MinCell) return leRange;
-    out.Values[n++] = static_cast<int32_t>(v);
-  }
-  if (n == 0) return leNoCells;
-  out.Count = n;
-  return leOk;
+  if (const TLineError err = StampDate(s, f, cache, date); err != leOk) return err;
+  if (const TLineError err = StampTime(s, date, out.Time); err != leOk) return err;
+  return ParseCells(s.Rest, b, e, f.Decimal, out);
 }
 
 TDateOrder LocaleDateOrder() {

@@ -26,6 +26,152 @@ ssize_t ReadAt(int fd, char* buf, size_t n, int64_t off) {
   }
 }
 
+// Reads errno, so it must come straight after the failed read.
+void NoteReadError(std::string* error, int64_t at) {
+  if (error)
+    *error = std::string("read error at byte ") + std::to_string(at) + ": " + std::strerror(errno);
+}
+
+enum TLineSeek { lsFound, lsStopped, lsNoLine };
+
+// A piece that may start inside a line begins after the first line end at or
+// after start - 1; that line belongs to the piece before. lsStopped covers a
+// read error and a cancel, where the piece stays empty at start.
+TLineSeek SeekLineStart(int fd, int64_t start, int64_t limit, char* buf,
+                        const std::atomic<bool>* cancel, std::string* error, int64_t& pos) {
+  int64_t q = start - 1;
+  while (q < limit) {
+    const ssize_t n = ReadAt(fd, buf, std::min<int64_t>(BufferBytes, limit - q), q);
+    if (n < 0) {
+      NoteReadError(error, q);
+      return lsStopped;
+    }
+    if (n == 0) break;
+    if (const void* nl = std::memchr(buf, '\n', static_cast<size_t>(n))) {
+      pos = q + (static_cast<const char*>(nl) - buf) + 1;
+      return lsFound;
+    }
+    q += n;
+    if (cancel && cancel->load(std::memory_order_relaxed)) return lsStopped;
+  }
+  return lsNoLine;
+}
+
+// The state of one piece's body read, shared by its steps: lines are cut from
+// a buffer that is refilled from the file until the piece end.
+struct TBodyRead {
+  TPiece& P;
+  const TLogFormat& F;
+  int Fd;
+  int64_t End, Limit;
+  const std::atomic<bool>* Cancel;
+  std::atomic<int64_t>* Progress;
+  std::string* Error;
+  std::vector<char>& Buf;
+  int64_t Pos;  // file offset of Buf[0]
+  size_t Have = 0, Ls = 0;
+  int64_t LineNo = 0;
+  TRun* Run = nullptr;
+  double LastTime = 0;
+  TParsedLine Pl;
+  bool Skipping = false;  // inside a line longer than MaxLineBytes
+
+  TBodyRead(TPiece& p, const TLogFormat& f, int fd, int64_t end, int64_t limit,
+            const std::atomic<bool>* cancel, std::atomic<int64_t>* progress, std::string* error,
+            std::vector<char>& buf, int64_t pos)
+      : P(p),
+        F(f),
+        Fd(fd),
+        End(end),
+        Limit(limit),
+        Cancel(cancel),
+        Progress(progress),
+        Error(error),
+        Buf(buf),
+        Pos(pos) {}
+
+  void Bad(TLineError e) {
+    if (P.Bad.size() < MaxBadPerPiece) P.Bad.push_back({LineNo, e});
+    ++P.BadCount;
+  }
+
+  // A new run starts at the first line, at a change of column count and
+  // where time goes back.
+  void TakeLine(const char* b, size_t nl) {
+    const TLineError e = ParseLogLine(b + Ls, b + nl, F, P.Cache, Pl);
+    if (e != leOk) {
+      Bad(e);
+      return;
+    }
+    if (!Run || Run->Chunk->Columns() != Pl.Count || Pl.Time < LastTime) {
+      TSegmentStart why =
+          !Run ? ssAfterGap : (Run->Chunk->Columns() != Pl.Count ? ssColumns : ssTimeBack);
+      P.Runs.push_back(TRun{std::make_unique<TChunk>(Pl.Count), LineNo, why, LastTime});
+      // The first run of a piece is nearly always the only one:
+      // room for the rest of the piece at this line's length.
+      const size_t len = nl - Ls + 1;
+      const int64_t rest = std::max<int64_t>(0, End - (Pos + static_cast<int64_t>(Ls)));
+      const size_t rows = Run ? 256 : static_cast<size_t>(rest / len + rest / len / 16 + 16);
+      Run = &P.Runs.back();
+      Run->Chunk->Reserve(rows);
+    }
+    Run->Chunk->Append(Pl.Time, Pl.Values);
+    LastTime = Pl.Time;
+  }
+
+  // The line ending at Buf[nl]; false once the piece end is reached.
+  bool EndLine(size_t nl) {
+    if (Skipping)
+      Skipping = false;
+    else
+      TakeLine(Buf.data(), nl);
+    ++LineNo;
+    Ls = nl + 1;
+    P.End = Pos + static_cast<int64_t>(Ls);
+    return P.End < End;
+  }
+
+  // No line end in the buffer: keep the partial line (or drop an overlong
+  // one) and read more. False on cancel, read error or the end of the file.
+  bool Refill() {
+    if (!Skipping && Have - Ls > MaxLineBytes) {
+      Bad(leTooLong);
+      Skipping = true;
+    }
+    if (Skipping) {
+      Pos += static_cast<int64_t>(Have);
+      Have = Ls = 0;
+    } else {
+      std::memmove(Buf.data(), Buf.data() + Ls, Have - Ls);
+      Pos += static_cast<int64_t>(Ls);
+      Have -= Ls;
+      Ls = 0;
+    }
+    if (Cancel && Cancel->load(std::memory_order_relaxed)) return false;
+    const int64_t at = Pos + static_cast<int64_t>(Have);
+    const int64_t want = std::min<int64_t>(static_cast<int64_t>(Buf.size() - Have), Limit - at);
+    ssize_t n = 0;
+    if (want > 0) {
+      n = ReadAt(Fd, Buf.data() + Have, static_cast<size_t>(want), at);
+      if (n < 0) {
+        NoteReadError(Error, at);
+        return false;
+      }
+    }
+    if (n == 0) {
+      // The file ends inside a line (it may still be being written).
+      if (Have > 0 || Skipping) {
+        P.Incomplete = true;
+        P.IncompleteBytes = at - P.End;
+      }
+      return false;
+    }
+    if (Progress) Progress->fetch_add(n, std::memory_order_relaxed);
+    Have += static_cast<size_t>(n);
+    return true;
+  }
+};
+
 }  // namespace
 
 TPiece ParseRange(int fd, int file, int64_t start, int64_t end, int64_t limit, const TLogFormat& f,
@@ -36,124 +182,33 @@ TPiece ParseRange(int fd, int file, int64_t start, int64_t end, int64_t limit, c
   p.Cache = cache;
   p.End = start;
   std::vector<char> buf(BufferBytes + MaxLineBytes + 1);
-  const size_t cap = buf.size();
-  auto fail = [&](int64_t at) {
-    if (error)
-      *error =
-          std::string("read error at byte ") + std::to_string(at) + ": " + std::strerror(errno);
-  };
   int64_t pos = start;  // file offset of buf[0]
   if (!atLine && start > 0) {
-    // The first line of this piece starts after the first line end at or
-    // after start - 1.
-    int64_t q = start - 1;
-    bool found = false;
-    while (q < limit) {
-      const ssize_t n = ReadAt(fd, buf.data(), std::min<int64_t>(BufferBytes, limit - q), q);
-      if (n < 0) {
-        fail(q);
-        return p;
-      }
-      if (n == 0) break;
-      if (const void* nl = std::memchr(buf.data(), '\n', static_cast<size_t>(n))) {
-        pos = q + (static_cast<const char*>(nl) - buf.data()) + 1;
-        found = true;
+    switch (SeekLineStart(fd, start, limit, buf.data(), cancel, error, pos)) {
+      case lsFound:
         break;
-      }
-      q += n;
-      if (cancel && cancel->load(std::memory_order_relaxed)) return p;
-    }
-    if (!found) {
-      p.End = limit;
-      return p;
+      case lsStopped:
+        return p;
+      case lsNoLine:
+        p.End = limit;
+        return p;
     }
   }
   p.End = pos;
   if (progress) progress->fetch_add(pos - start, std::memory_order_relaxed);
   if (pos >= end) return p;
 
-  size_t have = 0, ls = 0;
-  int64_t lineNo = 0;
-  TRun* run = nullptr;
-  double lastTime = 0;
-  TParsedLine pl;
-  bool skipping = false;  // inside a line longer than MaxLineBytes
-  auto bad = [&](TLineError e) {
-    if (p.Bad.size() < MaxBadPerPiece) p.Bad.push_back({lineNo, e});
-    ++p.BadCount;
-  };
+  TBodyRead r(p, f, fd, end, limit, cancel, progress, error, buf, pos);
   for (;;) {
     const char* const b = buf.data();
-    const void* nlp = have > ls ? std::memchr(b + ls, '\n', have - ls) : nullptr;
-    if (nlp) {
-      const size_t nl = static_cast<size_t>(static_cast<const char*>(nlp) - b);
-      if (skipping) {
-        skipping = false;
-      } else {
-        const TLineError e = ParseLogLine(b + ls, b + nl, f, p.Cache, pl);
-        if (e == leOk) {
-          if (!run || run->Chunk->Columns() != pl.Count || pl.Time < lastTime) {
-            TSegmentStart why =
-                !run ? ssAfterGap : (run->Chunk->Columns() != pl.Count ? ssColumns : ssTimeBack);
-            p.Runs.push_back(TRun{std::make_unique<TChunk>(pl.Count), lineNo, why, lastTime});
-            // The first run of a piece is nearly always the only one:
-            // room for the rest of the piece at this line's length.
-            const size_t len = nl - ls + 1;
-            const int64_t rest = std::max<int64_t>(0, end - (pos + static_cast<int64_t>(ls)));
-            const size_t rows = run ? 256 : static_cast<size_t>(rest / len + rest / len / 16 + 16);
-            run = &p.Runs.back();
-            run->Chunk->Reserve(rows);
-          }
-          run->Chunk->Append(pl.Time, pl.Values);
-          lastTime = pl.Time;
-        } else {
-          bad(e);
-        }
-      }
-      ++lineNo;
-      ls = nl + 1;
-      p.End = pos + static_cast<int64_t>(ls);
-      if (p.End >= end) break;
+    if (const void* nlp = r.Have > r.Ls ? std::memchr(b + r.Ls, '\n', r.Have - r.Ls) : nullptr) {
+      if (!r.EndLine(static_cast<size_t>(static_cast<const char*>(nlp) - b))) break;
       continue;
     }
-    // No line end in the buffer.
-    if (!skipping && have - ls > MaxLineBytes) {
-      bad(leTooLong);
-      skipping = true;
-    }
-    if (skipping) {
-      pos += static_cast<int64_t>(have);
-      have = ls = 0;
-    } else {
-      std::memmove(buf.data(), b + ls, have - ls);
-      pos += static_cast<int64_t>(ls);
-      have -= ls;
-      ls = 0;
-    }
-    if (cancel && cancel->load(std::memory_order_relaxed)) break;
-    const int64_t at = pos + static_cast<int64_t>(have);
-    const int64_t want = std::min<int64_t>(static_cast<int64_t>(cap - have), limit - at);
-    ssize_t n = 0;
-    if (want > 0) {
-      n = ReadAt(fd, buf.data() + have, static_cast<size_t>(want), at);
-      if (n < 0) {
-        fail(at);
-        break;
-      }
-    }
-    if (n == 0) {
-      // The file ends inside a line (it may still be being written).
-      if (have > 0 || skipping) {
-        p.Incomplete = true;
-        p.IncompleteBytes = at - p.End;
-      }
-      break;
-    }
-    if (progress) progress->fetch_add(n, std::memory_order_relaxed);
-    have += static_cast<size_t>(n);
+    if (!r.Refill()) break;
   }
-  p.Lines = lineNo;
-  for (TRun& r : p.Runs) r.Chunk->Finish();
+  p.Lines = r.LineNo;
+  for (TRun& run : p.Runs) run.Chunk->Finish();
   return p;
 }
 
