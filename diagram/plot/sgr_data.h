@@ -191,7 +191,6 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   TDirect DirectPrepare() override;
   void DirectBuild(std::vector<TPixelSegment>& segs) override;
   void DirectFill(const std::vector<TPixelSegment>& segs, QImage& img, const QRect& clip) override;
-  bool DirectStroke(double& halfWidth, QRgb& colour) const override;
 
  protected:
   void AttrChanged(bool pointAttr) override;

@@ -11,10 +11,8 @@
 #include <QPalette>
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <exception>
 
-#include "diagram/plot/sgr_raster.h"
 #include "diagram/plot/sgr_thread.h"
 
 Tsp_XYPlot::Tsp_XYPlot(QWidget* parent) : QWidget(parent) {
@@ -72,7 +70,6 @@ void Tsp_XYPlot::SetColor(const QColor& c) {
 
 void Tsp_XYPlot::CreateBitmap() {
   ++fullEpoch_;  // a new image holds no frame yet
-  kept_.Valid = false;
   if (width() > 0 && height() > 0)
     bitmap_ = QImage(size(), QImage::Format_RGB32);
   else
@@ -171,12 +168,8 @@ void Tsp_XYPlot::RepaintNow() {
     dWidth_ = width();
     dHeight_ = height();
     bool whole;
-    QRect changed;
-    RenderBitmap(whole, changed);
-    if (whole)
-      repaint(rect());
-    else if (!changed.isEmpty())
-      repaint(changed);
+    RenderBitmap(whole);
+    repaint(whole ? rect() : FieldRect());
     return;
   }
   repaint();
@@ -220,16 +213,6 @@ void Tsp_XYPlot::DrawField(QPainter& p) {
   p.setClipRect(field);
   if (fieldColor_ != clNone) p.fillRect(field, ToQColor(fieldColor_));
   if (OnFieldDraw) OnFieldDraw(this);
-  DrawGrid(p);
-  for (Tsp_PlotMarker* m : before_)
-    if (m->Visible()) m->Draw();
-  DrawSeries(p);
-  for (Tsp_PlotMarker* m : after_)
-    if (m->Visible()) m->Draw();
-  p.restore();
-}
-
-void Tsp_XYPlot::DrawGrid(QPainter& p) {
   for (Tsp_Axis* a : {left_.get(), bottom_.get(), right_.get(), top_.get()}) {
     const Tsp_LineAttr& g = a->GridAttr();
     if (!g.Visible() || a->TicksCount() == 0) continue;
@@ -242,6 +225,12 @@ void Tsp_XYPlot::DrawGrid(QPainter& p) {
       }
     }
   }
+  for (Tsp_PlotMarker* m : before_)
+    if (m->Visible()) m->Draw();
+  DrawSeries(p);
+  for (Tsp_PlotMarker* m : after_)
+    if (m->Visible()) m->Draw();
+  p.restore();
 }
 
 QImage* Tsp_XYPlot::DirectImage(QPainter& p) {
@@ -336,9 +325,8 @@ void Tsp_XYPlot::DrawOverlays(QPainter& p) {
 
 // Brings the buffered image up to date. whole: more than the field changed
 // (layout, frame or what OnDrawEnd draws), so all of it must be shown.
-void Tsp_XYPlot::RenderBitmap(bool& whole, QRect& changed) {
+void Tsp_XYPlot::RenderBitmap(bool& whole) {
   whole = false;
-  changed = FieldRect();
   if (bitmap_.size() != size()) {
     CreateBitmap();
     layoutValid_ = frameValid_ = fieldValid_ = false;
@@ -354,16 +342,11 @@ void Tsp_XYPlot::RenderBitmap(bool& whole, QRect& changed) {
     if (!FrameTicksUnchanged()) {
       DrawFrame(bp);
       whole = true;
-      kept_.Valid = false;  // the field is drawn after a new frame in full
     }
     frameValid_ = true;
   }
-  changed = FieldRect();
   if (!fieldValid_) {
-    if (!DrawFieldKept(bp, changed)) {
-      changed = FieldRect();
-      DrawField(bp);
-    }
+    DrawField(bp);
     fieldValid_ = true;
   }
   if (OnDrawEnd) {
@@ -380,8 +363,7 @@ void Tsp_XYPlot::paintEvent(QPaintEvent* e) {
   dHeight_ = height();
   if (buffered_) {
     bool whole;
-    QRect changed;
-    RenderBitmap(whole, changed);
+    RenderBitmap(whole);
   }
   if (buffered_ && !bitmap_.isNull()) {
     QPainter wp(this);

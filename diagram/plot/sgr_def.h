@@ -4,7 +4,6 @@
 #include <QObject>
 #include <QPoint>
 #include <QRect>
-#include <QRgb>
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
@@ -18,7 +17,6 @@
 
 class Tsp_XYPlot;
 class Tsp_DataSeries;
-struct TRowSpan;
 
 enum TZoomPanDir { zpdNone, zpdHorizontal, zpdVertical, zpdBoth };
 enum TBorderStyle {
@@ -184,13 +182,6 @@ class Tsp_DataSeries : public QObject {
   virtual void DirectFill(const std::vector<TPixelSegment>& segs, QImage& img, const QRect& clip) {
     (void)segs, (void)img, (void)clip;
   }
-  // Whether DirectFill fills each segment as FillSegments does, with this
-  // half pen width and colour: the plot may then leave the pixels of
-  // segments that did not change as they are.
-  virtual bool DirectStroke(double& halfWidth, QRgb& colour) const {
-    (void)halfWidth, (void)colour;
-    return false;
-  }
 
  protected:
   Tsp_Axis* HAxis() const;
@@ -260,17 +251,8 @@ class Tsp_XYPlot : public QWidget {
   void InvalidateParts(bool layout, bool frame, bool field);
   // Clears validity flags without requesting a repaint.
   void MarkInvalid(bool layout, bool frame, bool field);
-  // The off-screen image while buffered (null otherwise). Who draws into its
-  // field calls FieldDrawnOver afterwards.
+  // The off-screen image while buffered (null otherwise).
   QImage* Bitmap() { return BufferedDisplay() ? &bitmap_ : nullptr; }
-  // The field in the off-screen image no longer shows what the last drawing
-  // left there: the next one draws all of it.
-  void FieldDrawnOver() { kept_.Valid = false; }
-  // The last drawing of the field into the off-screen image drew only the
-  // columns that changed (for tests and the benchmark).
-  bool KeptFieldLastTime() const { return keptLast_; }
-  QRect LastFieldChange() const { return lastChange_; }
-  int LastFieldColumns() const { return lastColumns_; }
   // Runs a pending repaint at once (synchronously).
   void RepaintNow();
   // Between BeginUpdate and EndUpdate the synchronous repaints are held back
@@ -350,30 +332,6 @@ class Tsp_XYPlot : public QWidget {
   void DrawBorder(QPainter& p);
   void DrawDirect(QPainter& p);
   void DrawOverlays(QPainter& p);
-  void DrawGrid(QPainter& p);
-  // The kept field, its steps in drawing order.
-  bool DrawFieldKept(QPainter& p, QRect& changed);
-  bool KeptFieldDrawable() const;
-  bool KeptGridKey(std::vector<int>& grid) const;
-  bool KeptPrepareSeries(int& drawing);
-  bool KeptMatches(const QRect& field, const std::vector<int>& grid,
-                   const std::vector<double>& widths, const std::vector<QRgb>& colours) const;
-  void KeptBuildLines(const QRect& clip, int drawing);
-  void KeptChangedRects(const QRect& clip, std::vector<QRect>& rects);
-  void KeptFill(QPainter& p, QImage& img, const QRect& clip, const std::vector<QRect>& rects,
-                const std::vector<double>& widths);
-  void KeptStore(const QRect& field, std::vector<int>& grid, const std::vector<double>& widths,
-                 const std::vector<QRgb>& colours);
-  // Comparing one line with its kept drawing.
-  void DiffLine(int i, const QRect& clip);
-  void DiffSegments(const std::vector<TPixelSegment>& o, const std::vector<TPixelSegment>& n,
-                    bool bars, int left);
-  void NoteCommonBar(const TPixelSegment& s, int left);
-  void CoverColumns(int cw);
-  bool BarCovered(int r, int x, int left) const;
-  bool HiddenUnderBars(const TPixelSegment& s, const QRect& clip) const;
-  void MarkOnlyOne(double h, bool bars, const QRect& clip);
-  void MarkChanged(int c0, int c1);
   void ZoomAxis(Tsp_Axis& a, int p1, int p2);
   void CreateBitmap();
   void AxisDestroyed() {}
@@ -416,42 +374,7 @@ class Tsp_XYPlot : public QWidget {
   // again. Any full invalidation counts up the epoch and forces a redraw.
   bool FrameTicksUnchanged();
   void RequestPaint();
-  void RenderBitmap(bool& whole, QRect& changed);
-  // What the field of the off-screen image shows, line by line, while it
-  // holds only the background, the grid and lines drawn straight into it.
-  // With a new reading every line's columns slide a little, but most of
-  // them look the same: the next drawing refills only the columns where
-  // some line's pixels differ, and copies only those to the screen.
-  struct TKeptLine {
-    Tsp_DataSeries* Series = nullptr;
-    double HalfWidth = 0;
-    QRgb Colour = 0;
-    bool Sorted = false;  // X1 <= X2, both never decreasing
-    std::vector<TPixelSegment> Segs;
-  };
-  struct TKeptField {
-    bool Valid = false;
-    uint64_t Epoch = 0;
-    QRect Field;
-    TColor FieldColor = 0;
-    std::vector<int> Grid;  // positions of the grid lines drawn, by axis
-    std::vector<TKeptLine> Lines;
-  } kept_;
-  bool keptLast_ = false;
-  QRect lastChange_;
-  int lastColumns_ = 0;
-  std::vector<uint8_t> changedCols_;  // by column of the field
-  // Bars (vertical segments) a line has in both drawings, by column, and
-  // the segments it has in only one of them.
-  std::vector<int> barLo_, barHi_, covLo_, covHi_;
-  std::vector<TPixelSegment> onlyOne_, fillScratch_;
-  std::vector<TRowSpan> spans_;
-  std::vector<Tsp_DataSeries*> keptRun_;
-  std::vector<bool> keptDraws_;
-  std::vector<uint8_t> keptSorted_;
-  QRect keptClip_;
-  bool keptDiff_ = false;
-  int keptRest_ = 0;  // drawings left without comparing
+  void RenderBitmap(bool& whole);
   uint64_t fullEpoch_ = 0, frameEpoch_ = ~uint64_t(0);
   std::vector<int> frameTickPos_;
   std::vector<double> frameTickValues_;

@@ -135,14 +135,6 @@ void Tsp_XYLine::DirectFill(const std::vector<TPixelSegment>& segs, QImage& img,
   FillSegments(img, clip, segs, la.Width() / 2.0, 0xFF000000u | la.Color());
 }
 
-bool Tsp_XYLine::DirectStroke(double& halfWidth, QRgb& colour) const {
-  // As DirectFill fills.
-  const Tsp_LineAttr& la = LineAttr();
-  halfWidth = la.Width() / 2.0;
-  colour = 0xFF000000u | la.Color();
-  return true;
-}
-
 Tsp_DataSeries::TDirect Tsp_XYLine::DirectPrepare() {
   Tsp_XYPlot* pl = Plot();
   const int n = Count();
@@ -295,7 +287,6 @@ void Tsp_XYLine::QuickAddXY(double x, double y) {
     DrawPoint(p, q.x(), q.y(), last.x, last.y);
   }
   p.end();
-  pl->FieldDrawnOver();
   pl->update();
 }
 

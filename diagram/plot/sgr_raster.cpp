@@ -191,28 +191,3 @@ void FillSegments(QImage& img, const QRect& clip, const std::vector<TPixelSegmen
   const qsizetype bpl = img.bytesPerLine();
   for (const TPixelSegment& l : segs) FillStroke(base, bpl, clip, l, halfWidth, c);
 }
-
-void SegmentSpans(const TPixelSegment& s, double h, const QRect& clip, std::vector<TRowSpan>& out) {
-  // The same cases as FillStroke, which only writes the same spans faster.
-  auto clipped = [&](int r, int c0, int c1) {
-    if (r < clip.top() || r > clip.bottom()) return;
-    c0 = std::max(c0, clip.left());
-    c1 = std::min(c1, clip.right());
-    if (c0 <= c1) out.push_back({r, c0, c1});
-  };
-  const int dx = s.X2 - s.X1, dy = s.Y2 - s.Y1;
-  if (h == 1.0 && dx == 0) {
-    const int r0 = std::min<int>(s.Y1, s.Y2) - 1, r1 = std::max<int>(s.Y1, s.Y2);
-    for (int r = r0; r <= r1; ++r) clipped(r, s.X1 - 1, s.X1);
-    return;
-  }
-  if (h == 1.0 && std::abs(dx) <= kMemoDx && std::abs(dy) <= kMemoDy) {
-    const TShapeTable& t = Shapes();
-    const TShape& m = ShapeOf(t, dx, dy);
-    const TSpan* sp = t.Spans.data() + m.First;
-    for (const TSpan* const se = sp + m.Count; sp != se; ++sp)
-      clipped(s.Y1 + sp->Row, s.X1 + sp->C0, s.X1 + sp->C1);
-    return;
-  }
-  StrokeSpans(QLine(s.X1, s.Y1, s.X2, s.Y2), h, clip.top(), clip.bottom(), clipped);
-}

@@ -20,12 +20,3 @@ inline bool FarOff(const QPoint& p) {
 // inside the image) are written, in the colour c (alpha included).
 void FillSegments(QImage& img, const QRect& clip, const std::vector<TPixelSegment>& segs,
                   double halfWidth, QRgb c);
-
-// The pixels FillSegments writes for one segment, as row spans inside clip
-// (appended to out): what changed between two drawings can then be judged
-// without drawing.
-struct TRowSpan {
-  int Row, C0, C1;
-};
-void SegmentSpans(const TPixelSegment& s, double halfWidth, const QRect& clip,
-                  std::vector<TRowSpan>& out);

@@ -86,14 +86,7 @@ class Tsp_ColumnReducer {
         pts_(line.pts_.data()),
         head_(line.RingHead()),
         cap_(line.RingCapacity()),
-        seq0_(line.FirstSeq()) {
-    // Room for a join and a bar per column and the join beyond the field,
-    // written without a check of the capacity per segment.
-    const size_t base = out.size();
-    out.resize(base + 2 * static_cast<size_t>(hi_ - lo_ + 1) + 4);
-    at_ = out.data() + base;
-    end_ = out.data() + out.size();
-  }
+        seq0_(line.FirstSeq()) {}
 
   void Run(const Tsp_Axis& ax, const Tsp_Axis& ay) {
     const int a = FindFirstVisible();
@@ -104,7 +97,6 @@ class Tsp_ColumnReducer {
     }
     CheckKeptColumns(ax, ay);
     EmitColumns(a);
-    out_.resize(static_cast<size_t>(at_ - out_.data()));
   }
 
  private:
@@ -346,20 +338,11 @@ class Tsp_ColumnReducer {
   }
 
   void Add(const QPoint& s, const QPoint& e) {
-    if (FarOff(s) && FarOff(e)) return;
-    if (at_ == end_) {
-      // Never with columns that only move on; kept safe all the same.
-      const size_t k = static_cast<size_t>(at_ - out_.data());
-      out_.resize(2 * out_.size() + 16);
-      at_ = out_.data() + k;
-      end_ = out_.data() + out_.size();
-    }
-    *at_++ = TPixelSegment(s, e);
+    if (!(FarOff(s) && FarOff(e))) out_.emplace_back(s, e);
   }
 
   Tsp_XYLine& line_;
   std::vector<TPixelSegment>& out_;
-  TPixelSegment *at_ = nullptr, *end_ = nullptr;  // next segment to write, end of the room
   const int n_;
   const bool inc_, yUp_;
   const int lo_, hi_;

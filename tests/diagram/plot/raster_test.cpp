@@ -152,45 +152,4 @@ TEST(Raster, ClippedLineMatchesThePainter) {
       }
 }
 
-// The spans handed out for judging a change are the pixels the fill writes,
-// for every pen width, the short joins of the table and long strokes, inside
-// a clip that cuts some of them.
-TEST(Raster, SpansAreThePixelsTheFillWrites) {
-  const QSize size(160, 140);
-  std::mt19937 rng(5);
-  std::uniform_int_distribution<int> px(-20, 180), near(-3, 3), dy(-40, 40);
-  for (const QRect& clip : {QRect(0, 0, 160, 140), QRect(25, 15, 90, 100)})
-    for (int width = 1; width <= 5; ++width) {
-      std::vector<TPixelSegment> segs;
-      for (int k = 0; k < 60; ++k) {
-        const int x = px(rng), y = px(rng);
-        if (k % 3 == 0)
-          segs.push_back(Seg(x, y, x, y + dy(rng)));  // a bar
-        else if (k % 3 == 1)
-          segs.push_back(Seg(x, y, x + near(rng), y + dy(rng)));  // a join
-        else
-          segs.push_back(Seg(x, y, px(rng), px(rng)));
-      }
-      for (const TPixelSegment& s : segs) {
-        const QImage filled = Filled(size, {s}, width, clip);
-        QImage spanned = Blank(size);
-        std::vector<TRowSpan> spans;
-        SegmentSpans(s, width / 2.0, clip, spans);
-        for (const TRowSpan& sp : spans) {
-          ASSERT_TRUE(clip.contains(sp.C0, sp.Row) && clip.contains(sp.C1, sp.Row) &&
-                      sp.C0 <= sp.C1);
-          for (int c = sp.C0; c <= sp.C1; ++c) spanned.setPixel(c, sp.Row, kInk);
-          // The 2-pixel pen stays in the box the plot judges changes by.
-          if (width == 2) {
-            ASSERT_TRUE(sp.C0 >= std::min(s.X1, s.X2) - 1 && sp.C1 <= std::max(s.X1, s.X2));
-            ASSERT_TRUE(sp.Row >= std::min(s.Y1, s.Y2) - 1 && sp.Row <= std::max(s.Y1, s.Y2));
-          }
-        }
-        ASSERT_EQ(FirstDifference(filled, spanned), "")
-            << "width " << width << " segment " << s.X1 << "," << s.Y1 << " " << s.X2 << ","
-            << s.Y2;
-      }
-    }
-}
-
 }  // namespace
