@@ -10,28 +10,14 @@
 
 #include "serial/CPortLed.h"
 #include "tests/app/app_fixture.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
 std::vector<std::string> LogLines(const QString& path) {
-  std::ifstream f(path.toStdString(), std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  const std::string text = ss.str();
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2)
-    out.push_back(text.substr(start, pos - start));
-  EXPECT_EQ(start, text.size()) << "a line without its end";
-  return out;
+  return qxtest::LogLines(path.toStdString());
 }
-
-// The time of a line ("dd.mm.yyyy hh:mm:ss,mmm") as milliseconds of the day.
-int64_t LineMs(const std::string& line) {
-  const int h = std::stoi(line.substr(11, 2)), m = std::stoi(line.substr(14, 2)),
-            s = std::stoi(line.substr(17, 2)), ms = std::stoi(line.substr(20, 3));
-  return ((h * 60 + m) * 60 + s) * 1000 + ms;
-}
+using qxtest::LineMs;
 
 std::string Cells(const std::string& line) {
   return line.substr(24);

@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include "tests/faults/fault_fixture.h"
+#include "tests/support/log_lines.h"
 
 namespace {
 
@@ -15,24 +16,9 @@ const std::string kValues = "   21,50   30,00   -3,25";
 const std::string kNA = "  N/A    N/A    N/A  ";
 
 std::vector<std::string> LogLines(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  const std::string text = f.readAll().toStdString();
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (size_t pos; (pos = text.find("\r\n", start)) != std::string::npos; start = pos + 2)
-    out.push_back(text.substr(start, pos - start));
-  EXPECT_EQ(start, text.size()) << "a line without its end";
-  return out;
+  return qxtest::LogLines(path.toStdString());
 }
-
-// "dd.mm.yyyy hh:mm:ss,mmm": milliseconds of the day.
-int64_t LineMs(const std::string& l) {
-  return ((std::stoi(l.substr(11, 2)) * 60 + std::stoi(l.substr(14, 2))) * 60 +
-          std::stoi(l.substr(17, 2))) *
-             1000 +
-         std::stoi(l.substr(20, 3));
-}
+using qxtest::LineMs;
 
 class ReconnectPty : public FaultFixture {
  protected:
