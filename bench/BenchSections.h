@@ -25,6 +25,8 @@ struct TOptionsBench {
 
 void RunDiagram(const TOptionsBench& opt, std::vector<TTarget>& targets);
 void RunTrim(const TOptionsBench& opt, std::vector<TTarget>& targets);
+// The diagram at a line's pace (one reading after an idle spell).
+void RunPace(const TOptionsBench& opt, std::vector<TTarget>& targets);
 void RunLoop(const TOptionsBench& opt, std::vector<TTarget>& targets);
 void RunLogLine(const TOptionsBench& opt, std::vector<TTarget>& targets);
 void RunMemory(const TOptionsBench& opt, std::vector<TTarget>& targets);

@@ -33,7 +33,7 @@ void Usage() {
   std::cout
       << "usage: quilex-bench [--quick] [--only NAME]... [--sets ABC] [--images DIR] [--sim PATH]\n"
          "                    [--draw shipped|every|one]\n"
-         "  sections: diagram, trim, loop, pty, idle, log, memory, publish, viewer (pty and\n"
+         "  sections: diagram, trim, pace, loop, pty, idle, log, memory, publish, viewer (pty and\n"
          "            idle are parts of loop)\n"
          "  --quick   fewer samples (for a smoke run; figures are rougher)\n"
          "  --sets    which diagram data sets to run (letters A, B, C)\n"
@@ -82,6 +82,7 @@ int main(int argc, char** argv) {
   std::vector<bench::TTarget> targets;
   if (opt.Wants("diagram")) bench::RunDiagram(opt, targets);
   if (opt.Wants("trim")) bench::RunTrim(opt, targets);
+  if (opt.Wants("pace")) bench::RunPace(opt, targets);
   if (opt.Wants("loop") || opt.Wants("pty") || opt.Wants("idle")) bench::RunLoop(opt, targets);
   if (opt.Wants("log")) bench::RunLogLine(opt, targets);
   if (opt.Wants("memory")) bench::RunMemory(opt, targets);

@@ -191,6 +191,9 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   TDirect DirectPrepare() override;
   void DirectBuild(std::vector<TPixelSegment>& segs) override;
   void DirectFill(const std::vector<TPixelSegment>& segs, QImage& img, const QRect& clip) override;
+  bool DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) override;
+  void DirectFillRuns(const std::vector<TPixelSegment>& segs, QImage& img, const QRect& clip,
+                      const TColumnRuns& runs) override;
 
  protected:
   void AttrChanged(bool pointAttr) override;
@@ -199,7 +202,9 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   friend class Tsp_ColumnReducer;
   void DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay);
   void DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay);
-  void BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>& out);
+  // Appends the segments to out; notes them in drawn_ when drawing into the
+  // plot's off-screen image.
+  void BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>& out, bool note);
   void DrawLines(QPainter& p, const std::vector<TPixelSegment>& lines, bool direct);
   void DrawPoint(QPainter& p, int x, int y, double xv, double yv);
 
@@ -230,6 +235,32 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   };
   std::vector<TColumn> columns_;
   TColumnKey columnKey_;
+
+ public:
+  // What a drawing into the off-screen image drew, per pixel column from Lo:
+  // the join into the column from (PrevX, PrevY) when Kind is 2, and the
+  // bar from YMin to YMax. The segments are a function of these alone, so a
+  // column whose entry is the same drew the same pixels.
+  struct TDrawnColumn {
+    int16_t PrevX = 0, PrevY = 0, YFirst = 0, YMin = 0, YMax = 0, Kind = 0;
+    bool operator==(const TDrawnColumn& o) const {
+      return PrevX == o.PrevX && PrevY == o.PrevY && YFirst == o.YFirst && YMin == o.YMin &&
+             YMax == o.YMax && Kind == o.Kind;
+    }
+  };
+  struct TDrawn {
+    std::vector<TDrawnColumn> Columns;
+    TPixelSegment Tail{};  // the join to the first point beyond the field
+    bool HasTail = false;
+    int Lo = 0;
+    uint64_t Serial = 0;  // the plot's DrawSerial
+    QRgb Color = 0;
+    double HalfWidth = 0;
+  };
+
+ private:
+  TDrawn drawn_, drawnBefore_;  // this drawing's and the last one's
+  void StartDrawn(uint64_t serial);
   bool columnsKept_ = false;      // some entry of columns_ holds a kept column
   int64_t firstVisibleSeq_ = -1;  // running number of last drawing's first visible point
 };

@@ -70,6 +70,7 @@ void Tsp_XYPlot::SetColor(const QColor& c) {
 
 void Tsp_XYPlot::CreateBitmap() {
   ++fullEpoch_;  // a new image holds no frame yet
+  keptSerial_ = 0;
   if (width() > 0 && height() > 0)
     bitmap_ = QImage(size(), QImage::Format_RGB32);
   else
@@ -169,7 +170,13 @@ void Tsp_XYPlot::RepaintNow() {
     dHeight_ = height();
     bool whole;
     RenderBitmap(whole);
-    repaint(whole ? rect() : FieldRect());
+    if (whole)
+      repaint(rect());
+    else if (!regionSet_)
+      repaint(FieldRect());
+    else if (!changedRegion_.isEmpty())
+      // Only the columns the kept field redrew; none when nothing changed.
+      repaint(changedRegion_);
     return;
   }
   repaint();
@@ -202,16 +209,43 @@ void GridLine(QPainter& p, const Tsp_LineAttr& g, int x1, int y1, int x2, int y2
 }
 }  // namespace
 
+namespace {
+// Marks a drawing into the off-screen image under its number while it runs.
+struct TSerialScope {
+  uint64_t& Serial;
+  TSerialScope(uint64_t& serial, uint64_t value) : Serial(serial) { Serial = value; }
+  ~TSerialScope() { Serial = 0; }
+};
+}  // namespace
+
 void Tsp_XYPlot::DrawField(QPainter& p) {
+  const bool intoBitmap = p.device() == &bitmap_;
+  if (intoBitmap && DrawFieldKept(p)) return;
   // If the lines were drawn on two threads last time, they likely will be
   // again below: the helper wakes up while the background is filled.
   if (twoThreads_ && drewOnTwo_)
     if (Tsp_DrawHelper* h = Tsp_DrawHelper::Get()) h->Prepare();
   drewOnTwo_ = false;
+  const uint64_t kept = keptSerial_;
+  keptSerial_ = 0;
+  TSerialScope serial(drawSerial_, intoBitmap ? ++serialCount_ : 0);
+  drawnDirect_.clear();
+  allDirect_ = true;
   p.save();
   const QRect field = FieldRect();
   p.setClipRect(field);
-  if (fieldColor_ != clNone) p.fillRect(field, ToQColor(fieldColor_));
+  DrawFieldBackground(p);
+  for (Tsp_PlotMarker* m : before_)
+    if (m->Visible()) m->Draw();
+  DrawSeries(p);
+  for (Tsp_PlotMarker* m : after_)
+    if (m->Visible()) m->Draw();
+  p.restore();
+  if (intoBitmap) FieldDrawnInFull(kept);
+}
+
+void Tsp_XYPlot::DrawFieldBackground(QPainter& p) {
+  if (fieldColor_ != clNone) p.fillRect(FieldRect(), ToQColor(fieldColor_));
   if (OnFieldDraw) OnFieldDraw(this);
   for (Tsp_Axis* a : {left_.get(), bottom_.get(), right_.get(), top_.get()}) {
     const Tsp_LineAttr& g = a->GridAttr();
@@ -225,12 +259,6 @@ void Tsp_XYPlot::DrawField(QPainter& p) {
       }
     }
   }
-  for (Tsp_PlotMarker* m : before_)
-    if (m->Visible()) m->Draw();
-  DrawSeries(p);
-  for (Tsp_PlotMarker* m : after_)
-    if (m->Visible()) m->Draw();
-  p.restore();
 }
 
 QImage* Tsp_XYPlot::DirectImage(QPainter& p) {
@@ -257,8 +285,10 @@ void Tsp_XYPlot::DrawSeries(QPainter& p) {
     if (d == Tsp_DataSeries::dNothing) continue;
     if (d == Tsp_DataSeries::dYes) {
       directRun_.push_back(s);
+      drawnDirect_.push_back(s);
       continue;
     }
+    allDirect_ = false;
     if (!directRun_.empty()) DrawDirectRun(*img);
     s->Draw();
   }
@@ -327,6 +357,7 @@ void Tsp_XYPlot::DrawOverlays(QPainter& p) {
 // (layout, frame or what OnDrawEnd draws), so all of it must be shown.
 void Tsp_XYPlot::RenderBitmap(bool& whole) {
   whole = false;
+  regionSet_ = false;
   if (bitmap_.size() != size()) {
     CreateBitmap();
     layoutValid_ = frameValid_ = fieldValid_ = false;

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPoint>
 #include <QRect>
+#include <QRegion>
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
@@ -145,6 +146,21 @@ struct TPixelSegment {
 };
 static_assert(MaxPixelCoord <= 32767, "pixel coordinates must fit 16 bits");
 
+// Pixel columns First..Last of the image.
+struct TColumnRun {
+  int First, Last;
+};
+// The columns where a new drawing of the field differs from the one the
+// off-screen image keeps, as runs from left to right.
+struct TColumnRuns {
+  std::vector<TColumnRun> Runs;
+  std::vector<int> FirstFrom;  // per pixel column x: the first run ending at or after x
+  int Columns = 0;             // in all runs
+  // From one flag per pixel column of the image, within first..last; runs
+  // at most gap columns apart become one.
+  void Build(const std::vector<uint8_t>& changed, int first, int last, int gap);
+};
+
 // A series attached to a plot and to one horizontal and one vertical axis.
 class Tsp_DataSeries : public QObject {
   Q_OBJECT
@@ -181,6 +197,21 @@ class Tsp_DataSeries : public QObject {
   virtual void DirectBuild(std::vector<TPixelSegment>& segs) { segs.clear(); }
   virtual void DirectFill(const std::vector<TPixelSegment>& segs, QImage& img, const QRect& clip) {
     (void)segs, (void)img, (void)clip;
+  }
+  // For a drawing into the plot's off-screen image (DrawSerial() not 0),
+  // after DirectBuild: marks in changed (one flag per pixel column of the
+  // image) every column where this drawing's pixels may differ from those
+  // of the drawing numbered kept. False when the series cannot tell: then
+  // they may differ anywhere.
+  virtual bool DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) {
+    (void)kept, (void)changed;
+    return false;
+  }
+  // DirectFill limited to the columns of runs.
+  virtual void DirectFillRuns(const std::vector<TPixelSegment>& segs, QImage& img, const QRect& clip,
+                              const TColumnRuns& runs) {
+    for (const TColumnRun& r : runs.Runs)
+      DirectFill(segs, img, clip & QRect(r.First, clip.top(), r.Last - r.First + 1, clip.height()));
   }
 
  protected:
@@ -309,6 +340,21 @@ class Tsp_XYPlot : public QWidget {
   // Plot-wide layout of the field, run before painting when invalid.
   void CalcLayout(QPainter& canvas);
 
+  // The kept field: a drawing of the field into the off-screen image that
+  // comes at a line's pace (not right after the last one) redraws only the
+  // pixel columns where some line changed, and the window is refreshed
+  // there only. The picture is the same as a full drawing's. On by default.
+  bool KeptField() const { return keptOn_; }
+  void SetKeptField(bool on);
+  // The next field drawing draws all of it (after anything else drew into
+  // the off-screen image).
+  void ForgetKeptField() { keptSerial_ = 0; }
+  // Number of the drawing into the off-screen image in progress, 0 outside
+  // one: series note what they draw under it, to compare next time.
+  uint64_t DrawSerial() const { return drawSerial_; }
+  // Share of the field's columns the last field drawing redrew (0..1).
+  double LastRedrawnShare() const { return lastRedrawn_; }
+
  signals:
   void DblClick();
 
@@ -327,6 +373,7 @@ class Tsp_XYPlot : public QWidget {
   friend class Tsp_PlotMarker;
   void DrawFrame(QPainter& p);
   void DrawField(QPainter& p);
+  void DrawFieldBackground(QPainter& p);
   void DrawSeries(QPainter& p);
   void DrawDirectRun(QImage& img);
   void DrawBorder(QPainter& p);
@@ -380,4 +427,33 @@ class Tsp_XYPlot : public QWidget {
   std::vector<double> frameTickValues_;
   std::vector<std::string> frameTickLabels_;
   TBorderStyle frameBorder_ = bs_None;
+
+  // The kept field (see KeptField). keptKey_ is what the kept drawing
+  // keptSerial_ was drawn with besides the lines' own state; a drawing with
+  // another key draws all of the field.
+  struct TFieldKey {
+    QRect Field;
+    TColor FieldColor = clNone;
+    std::vector<int> Grid;  // per axis: visibility, colour, then the lines' positions
+    std::vector<const Tsp_DataSeries*> Series;
+    bool operator==(const TFieldKey& o) const {
+      return Field == o.Field && FieldColor == o.FieldColor && Grid == o.Grid && Series == o.Series;
+    }
+  };
+  bool MakeFieldKey(TFieldKey& key) const;
+  bool DrawFieldKept(QPainter& p);
+  void FillBackgroundRuns(QImage& img);
+  void FieldDrawnInFull(uint64_t kept);
+  double ChangedShare(uint64_t kept, const QImage& img);
+  bool keptOn_ = true;
+  uint64_t keptSerial_ = 0, drawSerial_ = 0, serialCount_ = 0;
+  TFieldKey keptKey_;
+  std::vector<Tsp_DataSeries*> drawnDirect_;  // series the last field drawing drew direct
+  bool allDirect_ = true;                     // and no other series drew
+  double lastRedrawn_ = 1, lastChanged_ = 0;
+  int64_t lastFieldEndNs_ = 0;
+  std::vector<uint8_t> changedCols_;
+  TColumnRuns runs_;
+  QRegion changedRegion_;  // of the window, after RenderBitmap
+  bool regionSet_ = false;
 };

@@ -152,7 +152,116 @@ Tsp_DataSeries::TDirect Tsp_XYLine::DirectPrepare() {
 
 void Tsp_XYLine::DirectBuild(std::vector<TPixelSegment>& segs) {
   segs.clear();
-  BuildReduced(*HAxis(), *VAxis(), segs);
+  const uint64_t serial = Plot() ? Plot()->DrawSerial() : 0;
+  if (serial) StartDrawn(serial);
+  BuildReduced(*HAxis(), *VAxis(), segs, serial != 0);
+}
+
+void Tsp_XYLine::StartDrawn(uint64_t serial) {
+  std::swap(drawn_, drawnBefore_);
+  const Tsp_XYPlot& pl = *Plot();
+  drawn_.Serial = serial;
+  drawn_.Lo = pl.FieldLeft() - 3;
+  drawn_.Columns.assign(static_cast<size_t>(std::max(pl.FieldRight() - pl.FieldLeft() + 7, 0)),
+                        TDrawnColumn());
+  drawn_.HasTail = false;
+  drawn_.Color = 0xFF000000u | LineAttr().Color();
+  drawn_.HalfWidth = LineAttr().Width() / 2.0;
+}
+
+namespace {
+bool HasBar(const Tsp_XYLine::TDrawnColumn& d) {
+  return d.Kind != 0 && d.YMin != d.YMax;
+}
+bool SameBar(const Tsp_XYLine::TDrawnColumn& a, const Tsp_XYLine::TDrawnColumn& b) {
+  return HasBar(a) == HasBar(b) && (!HasBar(a) || (a.YMin == b.YMin && a.YMax == b.YMax));
+}
+bool SameJoin(const Tsp_XYLine::TDrawnColumn& a, const Tsp_XYLine::TDrawnColumn& b) {
+  return (a.Kind == 2) == (b.Kind == 2) &&
+         (a.Kind != 2 || (a.PrevX == b.PrevX && a.PrevY == b.PrevY && a.YFirst == b.YFirst));
+}
+}  // namespace
+
+// A column whose entry changed marks the pixel columns its old and new
+// segments reach. With the 2-pixel pen most changes are joins between
+// neighbouring columns that moved within the bars around them (the time
+// axis slid a point from one column to the next): a join whose every pixel
+// lies under an unchanged bar of this line changes nothing.
+bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) {
+  const TDrawn& a = drawnBefore_;
+  const TDrawn& b = drawn_;
+  if (kept == 0 || a.Serial != kept || b.Serial == 0 || a.Lo != b.Lo ||
+      a.Columns.size() != b.Columns.size() || a.Color != b.Color || a.HalfWidth != b.HalfWidth)
+    return false;
+  const int pad = SegmentColumnPad(b.HalfWidth);
+  const int w = static_cast<int>(changed.size());
+  const size_t n = b.Columns.size();
+  auto mark = [&](int x0, int x1) {
+    x0 = std::max(x0, 0);
+    x1 = std::min(x1, w - 1);
+    if (x0 <= x1) std::fill(changed.begin() + x0, changed.begin() + x1 + 1, uint8_t(1));
+  };
+  auto markJoin = [&](int x0, int x1) { mark(std::min(x0, x1) - pad, std::max(x0, x1) + pad); };
+  const bool bars = b.HalfWidth == 1.0;
+  // Pass 1: changed bars; a bar of the 2-pixel pen at c covers c - 1 and c.
+  for (size_t k = 0; k < n; ++k) {
+    if (SameBar(a.Columns[k], b.Columns[k])) continue;
+    const int c = b.Lo + static_cast<int>(k);
+    if (bars)
+      mark(c - 1, c);
+    else
+      mark(c - pad, c + pad);
+  }
+  // Whether pixel (x, row) lies under a bar of this line; the bars of the
+  // columns not marked are the same in both drawings.
+  auto underBar = [&](int x, int row) {
+    for (int c = x; c <= x + 1; ++c) {
+      const size_t k = static_cast<size_t>(c - b.Lo);
+      if (k >= n) continue;
+      const TDrawnColumn& d = b.Columns[k];
+      if (HasBar(d) && row >= std::min(d.YMin, d.YMax) - 1 && row <= std::max(d.YMin, d.YMax))
+        return true;
+    }
+    return false;
+  };
+  auto checkJoin = [&](const TDrawnColumn& d, int c) {
+    if (d.Kind != 2) return;
+    if (!bars || std::abs(d.PrevX - c) > 4) {
+      markJoin(d.PrevX, c);
+      return;
+    }
+    bool hidden = true;
+    StrokeRows(TPixelSegment(QPoint(d.PrevX, d.PrevY), QPoint(c, d.YFirst)), b.HalfWidth,
+               [&](int row, int c0, int c1) {
+                 for (int x = c0; hidden && x <= c1; ++x)
+                   if (x >= 0 && x < w && !changed[static_cast<size_t>(x)] && !underBar(x, row))
+                     hidden = false;
+               });
+    if (!hidden) markJoin(d.PrevX, c);
+  };
+  // Pass 2: changed joins.
+  for (size_t k = 0; k < n; ++k) {
+    if (SameJoin(a.Columns[k], b.Columns[k])) continue;
+    const int c = b.Lo + static_cast<int>(k);
+    checkJoin(a.Columns[k], c);
+    checkJoin(b.Columns[k], c);
+  }
+  auto markTail = [&](const TDrawn& d) {
+    if (d.HasTail) markJoin(d.Tail.X1, d.Tail.X2);
+  };
+  if (a.HasTail != b.HasTail ||
+      (a.HasTail && (a.Tail.X1 != b.Tail.X1 || a.Tail.Y1 != b.Tail.Y1 || a.Tail.X2 != b.Tail.X2 ||
+                     a.Tail.Y2 != b.Tail.Y2))) {
+    markTail(a);
+    markTail(b);
+  }
+  return true;
+}
+
+void Tsp_XYLine::DirectFillRuns(const std::vector<TPixelSegment>& segs, QImage& img,
+                                const QRect& clip, const TColumnRuns& runs) {
+  const Tsp_LineAttr& la = LineAttr();
+  FillSegmentsInRuns(img, clip, segs, la.Width() / 2.0, 0xFF000000u | la.Color(), runs);
 }
 
 void Tsp_XYLine::DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
@@ -180,7 +289,7 @@ void Tsp_XYLine::DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
 void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
   std::vector<TPixelSegment>& out = SegmentScratch();
   out.clear();
-  BuildReduced(ax, ay, out);
+  BuildReduced(ax, ay, out, false);
   DrawLines(p, out, true);
 }
 
@@ -287,6 +396,8 @@ void Tsp_XYLine::QuickAddXY(double x, double y) {
     DrawPoint(p, q.x(), q.y(), last.x, last.y);
   }
   p.end();
+  // The field now holds a segment no drawing of it has.
+  pl->ForgetKeptField();
   pl->update();
 }
 

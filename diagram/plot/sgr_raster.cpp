@@ -191,3 +191,69 @@ void FillSegments(QImage& img, const QRect& clip, const std::vector<TPixelSegmen
   const qsizetype bpl = img.bytesPerLine();
   for (const TPixelSegment& l : segs) FillStroke(base, bpl, clip, l, halfWidth, c);
 }
+
+void FillSegmentsInRuns(QImage& img, const QRect& clip, const std::vector<TPixelSegment>& segs,
+                        double halfWidth, QRgb c, const TColumnRuns& runs) {
+  uchar* base = const_cast<uchar*>(img.constBits());
+  const qsizetype bpl = img.bytesPerLine();
+  const int pad = SegmentColumnPad(halfWidth);
+  const std::vector<TColumnRun>& r = runs.Runs;
+  const int n = static_cast<int>(r.size()), width = static_cast<int>(runs.FirstFrom.size());
+  for (const TPixelSegment& s : segs) {
+    const int e0 = std::max(std::min<int>(s.X1, s.X2) - pad, 0);
+    const int e1 = std::max<int>(s.X1, s.X2) + pad;
+    if (e0 >= width || e1 < 0) continue;
+    for (int k = runs.FirstFrom[static_cast<size_t>(e0)]; k < n && r[k].First <= e1; ++k) {
+      const QRect part = QRect(r[k].First, clip.top(), r[k].Last - r[k].First + 1, clip.height()) & clip;
+      if (!part.isEmpty()) FillStroke(base, bpl, part, s, halfWidth, c);
+    }
+  }
+}
+
+void TColumnRuns::Build(const std::vector<uint8_t>& changed, int first, int last, int gap) {
+  Runs.clear();
+  Columns = 0;
+  for (int x = first; x <= last; ++x) {
+    if (!changed[static_cast<size_t>(x)]) continue;
+    int e = x;
+    while (e < last && changed[static_cast<size_t>(e) + 1]) ++e;
+    // Runs a few columns apart are drawn as one: each run costs a pass
+    // over the background and the segments.
+    if (!Runs.empty() && x - Runs.back().Last <= gap) {
+      Columns += e - Runs.back().Last;
+      Runs.back().Last = e;
+    } else {
+      Runs.push_back({x, e});
+      Columns += e - x + 1;
+    }
+    x = e;
+  }
+  FirstFrom.resize(changed.size());
+  size_t k = 0;
+  for (size_t x = 0; x < changed.size(); ++x) {
+    while (k < Runs.size() && Runs[k].Last < static_cast<int>(x)) ++k;
+    FirstFrom[x] = static_cast<int>(k);
+  }
+}
+
+void StrokeRows(const TPixelSegment& s, double halfWidth,
+                const std::function<void(int row, int c0, int c1)>& span) {
+  const QLine l(s.X1, s.Y1, s.X2, s.Y2);
+  const int dx = l.x2() - l.x1(), dy = l.y2() - l.y1();
+  if (halfWidth == 1.0 && dx == 0) {
+    const int r1 = std::max(l.y1(), l.y2());
+    for (int r = std::min(l.y1(), l.y2()) - 1; r <= r1; ++r) span(r, l.x1() - 1, l.x1());
+    return;
+  }
+  if (halfWidth == 1.0 && std::abs(dx) <= kMemoDx && std::abs(dy) <= kMemoDy) {
+    const TShapeTable& t = Shapes();
+    const TShape& m = ShapeOf(t, dx, dy);
+    const TSpan* sp = t.Spans.data() + m.First;
+    for (const TSpan* const se = sp + m.Count; sp != se; ++sp)
+      span(l.y1() + sp->Row, l.x1() + sp->C0, l.x1() + sp->C1);
+    return;
+  }
+  StrokeSpans(l, halfWidth, -(1 << 20), 1 << 20, [&](int r, int c0, int c1) {
+    if (c0 <= c1) span(r, c0, c1);
+  });
+}

@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QRgb>
+#include <functional>
 #include <vector>
 
 #include "diagram/plot/sgr_def.h"
@@ -20,3 +21,20 @@ inline bool FarOff(const QPoint& p) {
 // inside the image) are written, in the colour c (alpha included).
 void FillSegments(QImage& img, const QRect& clip, const std::vector<TPixelSegment>& segs,
                   double halfWidth, QRgb c);
+
+// How many pixel columns a segment's stroke may reach beyond its ends' X
+// (square ends and a slanted pen widen it by up to the half width times √2).
+inline int SegmentColumnPad(double halfWidth) {
+  return static_cast<int>(halfWidth * 1.5) + 2;
+}
+
+// FillSegments limited to the pixel columns of runs: each segment is filled
+// only inside the runs its stroke can reach, so pixels outside them stay as
+// they are.
+void FillSegmentsInRuns(QImage& img, const QRect& clip, const std::vector<TPixelSegment>& segs,
+                        double halfWidth, QRgb c, const TColumnRuns& runs);
+
+// The pixels FillSegments fills for segment s without a clip, row by row:
+// span(row, first column, last column).
+void StrokeRows(const TPixelSegment& s, double halfWidth,
+                const std::function<void(int row, int c0, int c1)>& span);

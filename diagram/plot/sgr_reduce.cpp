@@ -73,8 +73,9 @@ struct TPixMap {
 class Tsp_ColumnReducer {
  public:
   Tsp_ColumnReducer(Tsp_XYLine& line, const Tsp_Axis& ax, const Tsp_Axis& ay,
-                    std::vector<TPixelSegment>& out)
+                    std::vector<TPixelSegment>& out, Tsp_XYLine::TDrawn* drawn)
       : line_(line),
+        drawn_(drawn),
         out_(out),
         n_(line.Count()),
         inc_(ax.PixelsPerUnit() >= 0),
@@ -199,7 +200,14 @@ class Tsp_ColumnReducer {
     int c = i < n_ ? Px(i) : 0;  // column of point i
     while (i < n_) {
       if (Beyond(c)) {
-        if (havePrev_) Add(prev_, QPoint(c, Py(i)));
+        if (havePrev_) {
+          const QPoint end(c, Py(i));
+          Add(prev_, end);
+          if (drawn_) {
+            drawn_->Tail = TPixelSegment(prev_, end);
+            drawn_->HasTail = true;
+          }
+        }
         break;
       }
       if (run < kKeptRun) {
@@ -331,10 +339,27 @@ class Tsp_ColumnReducer {
   }
 
   void Emit(int c, int yFirst, int yMin, int yMax, int yLast) {
+    if (drawn_) Note(c, yFirst, yMin, yMax);
     if (havePrev_) Add(prev_, QPoint(c, yFirst));
     if (yMin != yMax) Add(QPoint(c, yMin), QPoint(c, yMax));
     prev_ = QPoint(c, yLast);
     havePrev_ = true;
+  }
+
+  void Note(int c, int yFirst, int yMin, int yMax) {
+    const size_t k = static_cast<size_t>(c - drawn_->Lo);
+    if (k >= drawn_->Columns.size()) {
+      // Outside the noted columns (not expected): nothing can be kept.
+      drawn_->Serial = 0;
+      return;
+    }
+    Tsp_XYLine::TDrawnColumn& d = drawn_->Columns[k];
+    d.PrevX = static_cast<int16_t>(havePrev_ ? prev_.x() : 0);
+    d.PrevY = static_cast<int16_t>(havePrev_ ? prev_.y() : 0);
+    d.YFirst = static_cast<int16_t>(yFirst);
+    d.YMin = static_cast<int16_t>(yMin);
+    d.YMax = static_cast<int16_t>(yMax);
+    d.Kind = havePrev_ ? 2 : 1;
   }
 
   void Add(const QPoint& s, const QPoint& e) {
@@ -342,6 +367,7 @@ class Tsp_ColumnReducer {
   }
 
   Tsp_XYLine& line_;
+  Tsp_XYLine::TDrawn* const drawn_;  // null: not noted
   std::vector<TPixelSegment>& out_;
   const int n_;
   const bool inc_, yUp_;
@@ -356,7 +382,7 @@ class Tsp_ColumnReducer {
   bool havePrev_ = false;
 };
 
-// Appends the segments to out.
-void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>& out) {
-  Tsp_ColumnReducer(*this, ax, ay, out).Run(ax, ay);
+void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>& out,
+                              bool note) {
+  Tsp_ColumnReducer(*this, ax, ay, out, note ? &drawn_ : nullptr).Run(ax, ay);
 }
