@@ -1,0 +1,172 @@
+// The kept field: drawings at a line's pace redraw only the columns that
+// changed. Two plots get the same data and the same axis moves, one with the
+// kept field and one drawing every field in full; after every drawing their
+// off-screen images must agree pixel for pixel, while the kept one really
+// redraws only a small part.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "diagram/plot/sgr_data.h"
+#include "diagram/plot/sgr_def.h"
+
+namespace {
+
+struct TTwin {
+  Tsp_XYPlot Plot;
+  std::vector<std::unique_ptr<Tsp_XYLine>> Lines;
+};
+
+class KeptField : public ::testing::Test {
+ protected:
+  TTwin kept, full;
+  std::mt19937 rng{11};
+
+  void SetUp() override {
+    full.Plot.SetKeptField(false);
+    for (TTwin* t : {&kept, &full}) {
+      t->Plot.resize(635, 419);
+      t->Plot.SetBufferedDisplay(true);
+      t->Plot.LeftAxis().SetMinMax(-20, 120);
+      t->Plot.show();
+    }
+  }
+
+  // The same change on both plots.
+  void Both(const std::function<void(TTwin&)>& change) {
+    change(kept);
+    change(full);
+  }
+
+  void AddLines(int n, double spacing, double from, double to, int width = 2) {
+    std::normal_distribution<double> noise(0, 0.8);
+    for (int k = 0; k < n; ++k) {
+      std::vector<std::pair<double, double>> pts;
+      for (double x = from; x < to; x += spacing) pts.push_back({x, 10.0 * k + noise(rng)});
+      Both([&](TTwin& t) {
+        auto l = std::make_unique<Tsp_XYLine>();
+        l->LineAttr().SetWidth(width);
+        l->LineAttr().SetColor(static_cast<TColor>((0x3A1F77u * (k + 1)) & 0xFFFFFF));
+        for (auto& p : pts) l->AddXY(p.first, p.second);
+        l->SetPlot(&t.Plot);
+        t.Lines.push_back(std::move(l));
+      });
+    }
+  }
+
+  // One reading, as the diagram takes it: a point on one line, the oldest
+  // points dropped, the time axis moved to the new point; drawn once.
+  void Reading(int line, double x, double y, double keep) {
+    Both([&](TTwin& t) {
+      t.Plot.BeginUpdate();
+      Tsp_XYLine& l = *t.Lines[static_cast<size_t>(line)];
+      l.AddXY(x, y);
+      while (l.Count() > 0 && l.GetX(0) < x - keep) l.Delete(0);
+      t.Plot.BottomAxis().MoveMinMax(x - t.Plot.BottomAxis().Max());
+      t.Plot.EndUpdate();
+    });
+  }
+
+  // Drawings more than a millisecond apart count as a line's pace.
+  static void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
+
+  int Differing() {
+    const QImage* a = kept.Plot.Bitmap();
+    const QImage* b = full.Plot.Bitmap();
+    if (!a || !b || a->size() != b->size()) return -1;
+    const QRect f = kept.Plot.FieldRect();
+    if (f != full.Plot.FieldRect()) return -2;
+    int diff = 0;
+    for (int y = f.top(); y <= f.bottom(); ++y)
+      for (int x = f.left(); x <= f.right(); ++x) diff += a->pixel(x, y) != b->pixel(x, y);
+    return diff;
+  }
+
+  void Settle() {
+    for (int i = 0; i < 3; ++i) QApplication::processEvents();
+    Both([](TTwin& t) { t.Plot.RepaintNow(); });
+    Pause();
+  }
+};
+
+// Dense noisy lines over a sliding time axis, spikes now and then: every
+// drawing the same as the full one, most of them redrawing little.
+TEST_F(KeptField, ReadingsAtALinesPaceMatchAFullDrawing) {
+  constexpr int kLines = 8;
+  AddLines(kLines, 0.5, 0, 3600);
+  Both([](TTwin& t) { t.Plot.BottomAxis().SetMinMax(0, 3600); });
+  Settle();
+  std::normal_distribution<double> noise(0, 0.8);
+  double x = 3600;
+  int small = 0, readings = 0;
+  for (int i = 0; i < 160; ++i, ++readings) {
+    x += 0.0625;
+    const int line = i % kLines;
+    const double y = 10.0 * line + (i % 37 == 5 ? 60 : noise(rng));
+    Reading(line, x, y, 3600);
+    ASSERT_EQ(Differing(), 0) << "after reading " << i;
+    small += kept.Plot.LastRedrawnShare() < 0.5;
+    EXPECT_EQ(full.Plot.LastRedrawnShare(), 1.0);
+    Pause();
+  }
+  EXPECT_GT(small, readings * 3 / 4) << "the kept field was rarely used";
+}
+
+// Everything that is not a slide of the time axis or new data: a new
+// temperature range, a colour, a width, a hidden line, a zoom; each drawn at
+// a line's pace right after readings, each the same as a full drawing.
+TEST_F(KeptField, OtherChangesAreDrawnInFull) {
+  AddLines(4, 0.25, 0, 600);
+  AddLines(2, 3.0, 0, 600, 3);  // a wider pen and sparse points
+  Both([](TTwin& t) { t.Plot.BottomAxis().SetMinMax(0, 600); });
+  Settle();
+  double x = 600;
+  std::normal_distribution<double> noise(0, 0.8);
+  const std::vector<std::function<void(TTwin&)>> changes = {
+      [](TTwin& t) { t.Plot.LeftAxis().SetMinMax(-10, 90); },
+      [](TTwin& t) { t.Lines[1]->LineAttr().SetColor(0x00FF00); },
+      [](TTwin& t) { t.Lines[2]->LineAttr().SetWidth(4); },
+      [](TTwin& t) { t.Lines[0]->SetActive(false); },
+      [](TTwin& t) { t.Lines[0]->SetActive(true); },
+      [](TTwin& t) { t.Plot.SetFieldColor(0xE0E0E0); },
+      [](TTwin& t) { t.Plot.BottomAxis().GridAttr().SetColor(0x0000FF); },
+      [](TTwin& t) { t.Lines[3]->Clear(); },
+      [](TTwin& t) {
+        const double m = t.Plot.BottomAxis().Max();
+        t.Plot.BottomAxis().SetMinMax(m - 300, m);
+      },
+  };
+  for (size_t c = 0; c < changes.size(); ++c) {
+    for (int i = 0; i < 12; ++i) {
+      x += 0.5;
+      Reading(i % 6, x, 10.0 * (i % 6) + noise(rng), 600);
+      ASSERT_EQ(Differing(), 0) << "change " << c << ", reading " << i;
+      Pause();
+    }
+    Both(changes[c]);
+    Both([](TTwin& t) { t.Plot.RepaintNow(); });
+    ASSERT_EQ(Differing(), 0) << "right after change " << c;
+    Pause();
+  }
+}
+
+// The picture after something drew into the off-screen image from outside
+// (a quick append) is a full one again once the field is forgotten.
+TEST_F(KeptField, AQuickAppendIsCoveredByTheNextDrawing) {
+  AddLines(3, 0.5, 0, 300);
+  Both([](TTwin& t) { t.Plot.BottomAxis().SetMinMax(0, 300); });
+  Settle();
+  Both([](TTwin& t) { t.Lines[0]->QuickAddXY(300.5, 90); });
+  Pause();
+  Reading(1, 301, 10, 300);
+  EXPECT_EQ(Differing(), 0);
+}
+
+}  // namespace
