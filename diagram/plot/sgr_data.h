@@ -218,6 +218,10 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   struct TColumn {
     int64_t Seq0 = -1, Seq1 = -1;  // running numbers of its points [Seq0, Seq1)
     int YFirst = 0, YMin = 0, YMax = 0, YLast = 0;
+    // The lowest and highest value: a point that leaves the column changes
+    // neither unless it held one of them (many points share the extreme
+    // pixel, few the extreme value).
+    double VMin = 0, VMax = 0;
     // X of its last point and of the point after it, so that checking its
     // ends on the next drawing does not reach into the (large, by then no
     // longer cached) point buffer.

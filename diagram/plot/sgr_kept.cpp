@@ -15,6 +15,9 @@ constexpr int64_t kPaceNs = 1'000'000;
 constexpr double kMostChanged = 0.5;
 // Changed columns this close are redrawn as one run.
 constexpr int kRunGap = 3;
+// Runs this far apart are copied to the window as one rectangle, and more
+// rectangles than this as one.
+constexpr int kWindowGap = 48, kWindowRects = 4;
 
 int64_t SteadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -134,8 +137,23 @@ bool Tsp_XYPlot::DrawFieldKept(QPainter& p) {
       FillBackgroundRuns(*img);
       for (int i = 0; i < n; ++i)
         drawnDirect_[static_cast<size_t>(i)]->DirectFillRuns(directSegs_.Item(i), *img, clip, runs_);
-      for (const TColumnRun& r : runs_.Runs)
-        changedRegion_ += QRect(r.First, clip.top(), r.Last - r.First + 1, clip.height());
+      // The window gets a few rectangles: each costs a painter's set-up,
+      // far more than copying the unchanged pixels between near runs.
+      int first = runs_.Runs.front().First, last = runs_.Runs.front().Last, rects = 0;
+      auto flush = [&] {
+        changedRegion_ += QRect(first, clip.top(), last - first + 1, clip.height());
+        ++rects;
+      };
+      for (size_t k = 1; k < runs_.Runs.size(); ++k) {
+        const TColumnRun& r = runs_.Runs[k];
+        if (r.First - last > kWindowGap) {
+          flush();
+          first = r.First;
+        }
+        last = r.Last;
+      }
+      flush();
+      if (rects > kWindowRects) changedRegion_ = changedRegion_.boundingRect();
     }
     lastRedrawn_ = share;
   }

@@ -212,16 +212,25 @@ bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) {
     else
       mark(c - pad, c + pad);
   }
-  // Whether pixel (x, row) lies under a bar of this line; the bars of the
-  // columns not marked are the same in both drawings.
-  auto underBar = [&](int x, int row) {
+  // Whether rows r0..r1 of pixel column x lie under the bars there (those
+  // of columns x and x + 1, joined where they touch). Where x is not marked
+  // those bars are the same in both drawings.
+  auto underBars = [&](int x, int r0, int r1) {
+    int lo[2], hi[2], m = 0;
     for (int c = x; c <= x + 1; ++c) {
       const size_t k = static_cast<size_t>(c - b.Lo);
-      if (k >= n) continue;
+      if (k >= n || !HasBar(b.Columns[k])) continue;
       const TDrawnColumn& d = b.Columns[k];
-      if (HasBar(d) && row >= std::min(d.YMin, d.YMax) - 1 && row <= std::max(d.YMin, d.YMax))
-        return true;
+      lo[m] = std::min(d.YMin, d.YMax) - 1;
+      hi[m] = std::max(d.YMin, d.YMax);
+      ++m;
     }
+    if (m == 2 && lo[1] <= hi[0] + 1 && lo[0] <= hi[1] + 1) {
+      lo[0] = std::min(lo[0], lo[1]);
+      hi[0] = std::max(hi[0], hi[1]);
+    }
+    for (int i = 0; i < m; ++i)
+      if (lo[i] <= r0 && r1 <= hi[i]) return true;
     return false;
   };
   auto checkJoin = [&](const TDrawnColumn& d, int c) {
@@ -230,13 +239,23 @@ bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) {
       markJoin(d.PrevX, c);
       return;
     }
+    const TPixelSegment seg(QPoint(d.PrevX, d.PrevY), QPoint(c, d.YFirst));
     bool hidden = true;
-    StrokeRows(TPixelSegment(QPoint(d.PrevX, d.PrevY), QPoint(c, d.YFirst)), b.HalfWidth,
-               [&](int row, int c0, int c1) {
-                 for (int x = c0; hidden && x <= c1; ++x)
-                   if (x >= 0 && x < w && !changed[static_cast<size_t>(x)] && !underBar(x, row))
-                     hidden = false;
-               });
+    TStrokeColumns sc;
+    if (StrokeColumns(seg, b.HalfWidth, sc)) {
+      for (int k = 0; hidden && k < sc.Count; ++k) {
+        const int x = sc.First + k;
+        if (x < 0 || x >= w || changed[static_cast<size_t>(x)] || sc.Rows[k][0] > sc.Rows[k][1])
+          continue;
+        hidden = underBars(x, sc.Rows[k][0], sc.Rows[k][1]);
+      }
+    } else {
+      StrokeRows(seg, b.HalfWidth, [&](int row, int c0, int c1) {
+        for (int x = c0; hidden && x <= c1; ++x)
+          if (x >= 0 && x < w && !changed[static_cast<size_t>(x)] && !underBars(x, row, row))
+            hidden = false;
+      });
+    }
     if (!hidden) markJoin(d.PrevX, c);
   };
   // Pass 2: changed joins.

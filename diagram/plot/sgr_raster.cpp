@@ -72,11 +72,14 @@ struct TSpan {
 struct TShape {
   int32_t First = -1;  // index of the first span; -1: none (upright segments)
   int16_t Count = 0, RowMin = 0, RowMax = 0, ColMin = 0, ColMax = 0;
+  int32_t ColRows = -1;  // index of its first column's row range in ColRows
 };
 constexpr int kMemoDx = 2, kMemoDy = 96;
 struct TShapeTable {
   TShape Shapes[(2 * kMemoDx + 1) * (2 * kMemoDy + 1)];
   std::vector<TSpan> Spans;
+  // Per shape, for each column ColMin..ColMax, its first and last row.
+  std::vector<int16_t> ColRows;
 };
 void AddShape(TShapeTable& t, int dx, int dy) {
   TShape& m = t.Shapes[(dx + kMemoDx) * (2 * kMemoDy + 1) + (dy + kMemoDy)];
@@ -96,6 +99,18 @@ void AddShape(TShapeTable& t, int dx, int dy) {
   m.RowMax = static_cast<int16_t>(rmax);
   m.ColMin = static_cast<int16_t>(cmin);
   m.ColMax = static_cast<int16_t>(cmax);
+  if (m.Count == 0) return;
+  m.ColRows = static_cast<int32_t>(t.ColRows.size());
+  for (int c = cmin; c <= cmax; ++c) {
+    int r0 = 1 << 20, r1 = -(1 << 20);
+    for (int k = m.First; k < m.First + m.Count; ++k)
+      if (t.Spans[static_cast<size_t>(k)].C0 <= c && c <= t.Spans[static_cast<size_t>(k)].C1) {
+        r0 = std::min<int>(r0, t.Spans[static_cast<size_t>(k)].Row);
+        r1 = std::max<int>(r1, t.Spans[static_cast<size_t>(k)].Row);
+      }
+    t.ColRows.push_back(static_cast<int16_t>(r0 > r1 ? 1 : r0));  // an empty column reads 1..0
+    t.ColRows.push_back(static_cast<int16_t>(r0 > r1 ? 0 : r1));
+  }
 }
 
 // All shapes are worked out before first use (a millisecond), so that the
@@ -256,4 +271,21 @@ void StrokeRows(const TPixelSegment& s, double halfWidth,
   StrokeSpans(l, halfWidth, -(1 << 20), 1 << 20, [&](int r, int c0, int c1) {
     if (c0 <= c1) span(r, c0, c1);
   });
+}
+
+bool StrokeColumns(const TPixelSegment& s, double halfWidth, TStrokeColumns& out) {
+  const int dx = s.X2 - s.X1, dy = s.Y2 - s.Y1;
+  if (halfWidth != 1.0 || dx == 0 || std::abs(dx) > kMemoDx || std::abs(dy) > kMemoDy) return false;
+  const TShapeTable& t = Shapes();
+  const TShape& m = ShapeOf(t, dx, dy);
+  const int width = m.ColMax - m.ColMin + 1;
+  if (m.Count == 0 || width > 8) return false;
+  out.First = s.X1 + m.ColMin;
+  out.Count = width;
+  const int16_t* r = t.ColRows.data() + m.ColRows;
+  for (int k = 0; k < width; ++k, r += 2) {
+    out.Rows[k][0] = s.Y1 + r[0];
+    out.Rows[k][1] = s.Y1 + r[1];
+  }
+  return true;
 }

@@ -38,3 +38,13 @@ void FillSegmentsInRuns(QImage& img, const QRect& clip, const std::vector<TPixel
 // span(row, first column, last column).
 void StrokeRows(const TPixelSegment& s, double halfWidth,
                 const std::function<void(int row, int c0, int c1)>& span);
+
+// The rows a short segment's stroke covers in each pixel column it reaches:
+// column First + k holds rows Rows[k][0]..Rows[k][1]. Within a column the
+// stroke of a straight segment is one run of rows. False for segments not
+// short enough to be looked up (then use StrokeRows).
+struct TStrokeColumns {
+  int First = 0, Count = 0;
+  int Rows[8][2];
+};
+bool StrokeColumns(const TPixelSegment& s, double halfWidth, TStrokeColumns& out);

@@ -13,36 +13,36 @@ namespace {
 // A kept column whose points moved by a few at its ends (the time axis slid
 // a little, a point arrived or expired) is brought up to date from those
 // points alone: new points widen its extremes; a point that left changes
-// nothing when it lay strictly inside them. Otherwise false: scan again.
-template <typename TColumnT, typename TPy>
-bool SlideColumn(TColumnT& col, int64_t seq0, int i, int j, TPy py, bool yUp) {
+// nothing when its value lay strictly inside them. Otherwise false: scan
+// again.
+template <typename TColumnT, typename TValue>
+bool SlideColumn(TColumnT& col, int64_t seq0, int i, int j, TValue value) {
   constexpr int64_t kMaxMoved = 16;
   if (col.Seq0 < 0) return false;
   const int64_t c0 = col.Seq0 - seq0, c1 = col.Seq1 - seq0;  // kept range, as indexes now
   if (c0 < 0 || c1 <= c0 || c0 >= j || c1 <= i) return false;
   if (std::abs(c0 - i) + std::abs(c1 - j) > kMaxMoved) return false;
-  int lo = std::min(col.YMin, col.YMax), hi = std::max(col.YMin, col.YMax);
+  double lo = col.VMin, hi = col.VMax;
   for (int64_t k = c0; k < i; ++k) {  // left at the start
-    const int y = py(static_cast<int>(k));
-    if (y <= lo || y >= hi) return false;
+    const double v = value(static_cast<int>(k));
+    if (!(v > lo && v < hi)) return false;
   }
   for (int64_t k = j; k < c1; ++k) {  // left at the end
-    const int y = py(static_cast<int>(k));
-    if (y <= lo || y >= hi) return false;
+    const double v = value(static_cast<int>(k));
+    if (!(v > lo && v < hi)) return false;
   }
   for (int64_t k = i; k < c0; ++k) {  // came at the start
-    const int y = py(static_cast<int>(k));
-    lo = std::min(lo, y);
-    hi = std::max(hi, y);
+    const double v = value(static_cast<int>(k));
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
   }
   for (int64_t k = c1; k < j; ++k) {  // came at the end
-    const int y = py(static_cast<int>(k));
-    lo = std::min(lo, y);
-    hi = std::max(hi, y);
+    const double v = value(static_cast<int>(k));
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
   }
-  // The lowest value sits at the lowest pixel when the scale runs upwards.
-  col.YMin = yUp ? lo : hi;
-  col.YMax = yUp ? hi : lo;
+  col.VMin = lo;
+  col.VMax = hi;
   return true;
 }
 
@@ -311,24 +311,24 @@ class Tsp_ColumnReducer {
   // The extremes of points [i, j) into col, unless it holds them already.
   void Fetch(TColumn& col, int i, int j) {
     if (col.Seq0 != seq0_ + i || col.Seq1 != seq0_ + j) {
-      const int yFirst = Py(i);
+      const double vFirst = At(i).y;
       if (j - i == 1) {
-        col.YMin = col.YMax = col.YLast = yFirst;
+        col.VMin = col.VMax = vFirst;
+        col.YMin = col.YMax = col.YLast = mapY_(vFirst);
       } else {
-        if (!SlideColumn(
-                col, seq0_, i, j, [this](int k) { return Py(k); }, yUp_)) {
-          col.YMin = col.YMax = yFirst;
+        if (!SlideColumn(col, seq0_, i, j, [this](int k) { return At(k).y; })) {
           double mn, mx;
-          if (line_.RangeMinMaxY(i, j, mn, mx)) {
-            col.YMin = mapY_(mn);
-            col.YMax = mapY_(mx);
-          }
+          const bool found = line_.RangeMinMaxY(i, j, mn, mx);
+          col.VMin = found ? mn : vFirst;
+          col.VMax = found ? mx : vFirst;
         }
+        col.YMin = mapY_(col.VMin);
+        col.YMax = mapY_(col.VMax);
         col.YLast = Py(j - 1);
       }
       col.Seq0 = seq0_ + i;
       col.Seq1 = seq0_ + j;
-      col.YFirst = yFirst;
+      col.YFirst = mapY_(vFirst);
       col.XLast = At(j - 1).x;
       col.HasNext = false;
     }
