@@ -103,8 +103,9 @@ void RunPace(const TOptionsBench& opt, std::vector<TTarget>& targets) {
     t.Row({std::to_string(channels), Fmt(c.Median, 3), Fmt(c.P95, 3), Fmt(a.Median, 3),
            Fmt(a.P95, 3), Fmt(Summarize(one.All).Median, 3),
            Fmt(Summarize(shipped.Redrawn).Median, 1), std::to_string(diff.Differing)});
-    targets.push_back({"pace " + std::to_string(channels) + " lines: same picture as a full drawing",
-                       std::to_string(diff.Differing) + " pixels", "0", diff.Differing == 0});
+    targets.push_back(
+        {"pace " + std::to_string(channels) + " lines: same picture as a full drawing",
+         std::to_string(diff.Differing) + " pixels", "0", diff.Differing == 0});
   }
 }
 

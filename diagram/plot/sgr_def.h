@@ -208,8 +208,8 @@ class Tsp_DataSeries : public QObject {
     return false;
   }
   // DirectFill limited to the columns of runs.
-  virtual void DirectFillRuns(const std::vector<TPixelSegment>& segs, QImage& img, const QRect& clip,
-                              const TColumnRuns& runs) {
+  virtual void DirectFillRuns(const std::vector<TPixelSegment>& segs, QImage& img,
+                              const QRect& clip, const TColumnRuns& runs) {
     for (const TColumnRun& r : runs.Runs)
       DirectFill(segs, img, clip & QRect(r.First, clip.top(), r.Last - r.First + 1, clip.height()));
   }

@@ -118,7 +118,8 @@ bool Tsp_XYPlot::DrawFieldKept(QPainter& p) {
   drewOnTwo_ = false;
   const int n = static_cast<int>(drawnDirect_.size());
   directSegs_.Reserve(n);
-  for (int i = 0; i < n; ++i) drawnDirect_[static_cast<size_t>(i)]->DirectBuild(directSegs_.Item(i));
+  for (int i = 0; i < n; ++i)
+    drawnDirect_[static_cast<size_t>(i)]->DirectBuild(directSegs_.Item(i));
   const double share = ChangedShare(kept, *img);
   const QRect clip = FieldRect() & img->rect();
   regionSet_ = true;
@@ -136,7 +137,8 @@ bool Tsp_XYPlot::DrawFieldKept(QPainter& p) {
     if (runs_.Columns > 0) {
       FillBackgroundRuns(*img);
       for (int i = 0; i < n; ++i)
-        drawnDirect_[static_cast<size_t>(i)]->DirectFillRuns(directSegs_.Item(i), *img, clip, runs_);
+        drawnDirect_[static_cast<size_t>(i)]->DirectFillRuns(directSegs_.Item(i), *img, clip,
+                                                             runs_);
       // The window gets a few rectangles: each costs a painter's set-up,
       // far more than copying the unchanged pixels between near runs.
       int first = runs_.Runs.front().First, last = runs_.Runs.front().Last, rects = 0;
@@ -179,7 +181,8 @@ void Tsp_XYPlot::FillBackgroundRuns(QImage& img) {
       for (int i = 0; i < a->TicksCount(); ++i) {
         const int t = a->TickPos(i);
         if (a->IsVertical()) {
-          if (fTop_ < t && t < fBottom_ - 1) FillRect(img, run & QRect(fLeft_, t, fRight_ - fLeft_, 1), c);
+          if (fTop_ < t && t < fBottom_ - 1)
+            FillRect(img, run & QRect(fLeft_, t, fRight_ - fLeft_, 1), c);
         } else if (fLeft_ < t && t < fRight_ - 1) {
           FillRect(img, run & QRect(t, fTop_, 1, fBottom_ - fTop_), c);
         }

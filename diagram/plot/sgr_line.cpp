@@ -268,9 +268,8 @@ bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) {
   auto markTail = [&](const TDrawn& d) {
     if (d.HasTail) markJoin(d.Tail.X1, d.Tail.X2);
   };
-  if (a.HasTail != b.HasTail ||
-      (a.HasTail && (a.Tail.X1 != b.Tail.X1 || a.Tail.Y1 != b.Tail.Y1 || a.Tail.X2 != b.Tail.X2 ||
-                     a.Tail.Y2 != b.Tail.Y2))) {
+  if (a.HasTail != b.HasTail || (a.HasTail && (a.Tail.X1 != b.Tail.X1 || a.Tail.Y1 != b.Tail.Y1 ||
+                                               a.Tail.X2 != b.Tail.X2 || a.Tail.Y2 != b.Tail.Y2))) {
     markTail(a);
     markTail(b);
   }

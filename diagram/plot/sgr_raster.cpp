@@ -219,7 +219,8 @@ void FillSegmentsInRuns(QImage& img, const QRect& clip, const std::vector<TPixel
     const int e1 = std::max<int>(s.X1, s.X2) + pad;
     if (e0 >= width || e1 < 0) continue;
     for (int k = runs.FirstFrom[static_cast<size_t>(e0)]; k < n && r[k].First <= e1; ++k) {
-      const QRect part = QRect(r[k].First, clip.top(), r[k].Last - r[k].First + 1, clip.height()) & clip;
+      const QRect part =
+          QRect(r[k].First, clip.top(), r[k].Last - r[k].First + 1, clip.height()) & clip;
       if (!part.isEmpty()) FillStroke(base, bpl, part, s, halfWidth, c);
     }
   }
