@@ -226,8 +226,7 @@ void Tsp_XYPlot::DrawField(QPainter& p) {
   if (twoThreads_ && drewOnTwo_)
     if (Tsp_DrawHelper* h = Tsp_DrawHelper::Get()) h->Prepare();
   drewOnTwo_ = false;
-  const uint64_t kept = keptSerial_;
-  keptSerial_ = 0;
+  keptSerial_ = 0;  // until this drawing is complete
   TSerialScope serial(drawSerial_, intoBitmap ? ++serialCount_ : 0);
   drawnDirect_.clear();
   allDirect_ = true;
@@ -241,7 +240,7 @@ void Tsp_XYPlot::DrawField(QPainter& p) {
   for (Tsp_PlotMarker* m : after_)
     if (m->Visible()) m->Draw();
   p.restore();
-  if (intoBitmap) FieldDrawnInFull(kept);
+  if (intoBitmap) FieldDrawnInFull();
 }
 
 void Tsp_XYPlot::DrawFieldBackground(QPainter& p) {

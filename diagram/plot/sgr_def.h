@@ -443,7 +443,7 @@ class Tsp_XYPlot : public QWidget {
   bool MakeFieldKey(TFieldKey& key) const;
   bool DrawFieldKept(QPainter& p);
   void FillBackgroundRuns(QImage& img);
-  void FieldDrawnInFull(uint64_t kept);
+  void FieldDrawnInFull();
   double ChangedShare(uint64_t kept, const QImage& img);
   bool keptOn_ = true;
   uint64_t keptSerial_ = 0, drawSerial_ = 0, serialCount_ = 0;

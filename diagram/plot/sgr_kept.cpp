@@ -192,14 +192,15 @@ void Tsp_XYPlot::FillBackgroundRuns(QImage& img) {
 }
 
 // After a full drawing of the field into the off-screen image: it is kept
-// for the next drawing, and what changed since the last one tells whether
-// the next one should try redrawing only the changed columns.
-void Tsp_XYPlot::FieldDrawnInFull(uint64_t kept) {
+// for the next drawing. What changed is not worked out here (drawings in a
+// burst would pay for it on every line): the next drawing at a line's pace
+// finds out.
+void Tsp_XYPlot::FieldDrawnInFull() {
   lastRedrawn_ = 1;
+  lastChanged_ = 0;
   lastFieldEndNs_ = SteadyNs();
   TFieldKey key;
   if (!MakeFieldKey(key)) return;
-  lastChanged_ = kept && key == keptKey_ ? ChangedShare(kept, bitmap_) : 0;
   keptKey_ = std::move(key);
   keptSerial_ = drawSerial_;
 }
