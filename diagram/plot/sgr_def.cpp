@@ -227,7 +227,10 @@ void Tsp_XYPlot::DrawField(QPainter& p) {
     if (Tsp_DrawHelper* h = Tsp_DrawHelper::Get()) h->Prepare();
   drewOnTwo_ = false;
   keptSerial_ = 0;  // until this drawing is complete
-  TSerialScope serial(drawSerial_, intoBitmap ? ++serialCount_ : 0);
+  // Drawings in a burst note nothing for the kept field: it would cost them
+  // on every line, and the next one comes in a burst as well.
+  const bool note = intoBitmap && keptOn_ && AtLinePace();
+  TSerialScope serial(drawSerial_, note ? ++serialCount_ : 0);
   drawnDirect_.clear();
   allDirect_ = true;
   p.save();

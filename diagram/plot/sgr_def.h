@@ -441,6 +441,7 @@ class Tsp_XYPlot : public QWidget {
     }
   };
   bool MakeFieldKey(TFieldKey& key) const;
+  bool AtLinePace() const;
   bool DrawFieldKept(QPainter& p);
   void FillBackgroundRuns(QImage& img);
   void FieldDrawnInFull();

@@ -41,6 +41,10 @@ void FillRect(QImage& img, const QRect& r, QRgb c) {
 }
 }  // namespace
 
+bool Tsp_XYPlot::AtLinePace() const {
+  return SteadyNs() - lastFieldEndNs_ >= kPaceNs;
+}
+
 void Tsp_XYPlot::SetKeptField(bool on) {
   keptOn_ = on;
   ForgetKeptField();
@@ -90,7 +94,7 @@ double Tsp_XYPlot::ChangedShare(uint64_t kept, const QImage& img) {
 
 bool Tsp_XYPlot::DrawFieldKept(QPainter& p) {
   if (!keptOn_ || keptSerial_ == 0 || lastChanged_ > kMostChanged) return false;
-  if (SteadyNs() - lastFieldEndNs_ < kPaceNs) return false;
+  if (!AtLinePace()) return false;
   QImage* img = DirectImage(p);
   if (!img) return false;
   directRun_.clear();
@@ -200,7 +204,7 @@ void Tsp_XYPlot::FieldDrawnInFull() {
   lastChanged_ = 0;
   lastFieldEndNs_ = SteadyNs();
   TFieldKey key;
-  if (!MakeFieldKey(key)) return;
+  if (drawSerial_ == 0 || !MakeFieldKey(key)) return;
   keptKey_ = std::move(key);
   keptSerial_ = drawSerial_;
 }
