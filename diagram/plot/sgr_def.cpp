@@ -209,15 +209,6 @@ void GridLine(QPainter& p, const Tsp_LineAttr& g, int x1, int y1, int x2, int y2
 }
 }  // namespace
 
-namespace {
-// Marks a drawing into the off-screen image under its number while it runs.
-struct TSerialScope {
-  uint64_t& Serial;
-  TSerialScope(uint64_t& serial, uint64_t value) : Serial(serial) { Serial = value; }
-  ~TSerialScope() { Serial = 0; }
-};
-}  // namespace
-
 void Tsp_XYPlot::DrawField(QPainter& p) {
   const bool intoBitmap = p.device() == &bitmap_;
   if (intoBitmap && DrawFieldKept(p)) return;

@@ -440,6 +440,12 @@ class Tsp_XYPlot : public QWidget {
       return Field == o.Field && FieldColor == o.FieldColor && Grid == o.Grid && Series == o.Series;
     }
   };
+  // Marks a drawing into the off-screen image under its number while it runs.
+  struct TSerialScope {
+    uint64_t& Serial;
+    TSerialScope(uint64_t& serial, uint64_t value) : Serial(serial) { Serial = value; }
+    ~TSerialScope() { Serial = 0; }
+  };
   bool MakeFieldKey(TFieldKey& key) const;
   bool AtLinePace() const;
   bool DrawFieldKept(QPainter& p);

@@ -114,11 +114,7 @@ bool Tsp_XYPlot::DrawFieldKept(QPainter& p) {
 
   const uint64_t kept = keptSerial_;
   keptSerial_ = 0;  // until this drawing is complete
-  struct TScope {
-    uint64_t& Serial;
-    ~TScope() { Serial = 0; }
-  } scope{drawSerial_};
-  drawSerial_ = ++serialCount_;
+  TSerialScope serial(drawSerial_, ++serialCount_);
   drewOnTwo_ = false;
   const int n = static_cast<int>(drawnDirect_.size());
   directSegs_.Reserve(n);
