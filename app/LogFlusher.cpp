@@ -9,8 +9,8 @@
 
 #include <cerrno>
 
-TLogFlusher::TLogFlusher(std::function<int(int fd)> sync)
-    : sync_(sync ? std::move(sync) : [](int fd) { return ::fdatasync(fd); }) {
+TLogFlusher::TLogFlusher(std::function<int(int fd)> sync, std::chrono::milliseconds spacing)
+    : sync_(sync ? std::move(sync) : [](int fd) { return ::fdatasync(fd); }), spacing_(spacing) {
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -28,7 +28,14 @@ void TLogFlusher::Request(const std::string& path) {
   {
     std::unique_lock<std::mutex> lock(m_);
     // A pending flush of another file is served first, so none is dropped.
+    if (pending_ && path_ != path) {
+      urgent_ = true;
+      wake_.notify_one();
+    }
     done_.wait(lock, [&] { return !pending_ || path_ == path; });
+    // A request already pending covers this line too: the flush thread,
+    // sitting out the spacing, need not wake for it.
+    if (pending_) return;
     path_ = path;
     pending_ = true;
   }
@@ -37,6 +44,10 @@ void TLogFlusher::Request(const std::string& path) {
 
 void TLogFlusher::Drain() {
   std::unique_lock<std::mutex> lock(m_);
+  if (pending_) {
+    urgent_ = true;
+    wake_.notify_one();
+  }
   done_.wait(lock, [&] { return !pending_ && !busy_; });
 }
 
@@ -55,9 +66,18 @@ void TLogFlusher::Run() {
   sched_param idle{};
   pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
   std::unique_lock<std::mutex> lock(m_);
+  std::chrono::steady_clock::time_point last{};  // start of the last flush
+  bool flushed = false;
   for (;;) {
     wake_.wait(lock, [&] { return pending_ || stop_; });
     if (!pending_) return;  // stopping with nothing left
+    // Lines that come in a stream share one flush per spacing: a disk flush
+    // per line would cost more than everything else the loop does. A line
+    // after a quiet spell, a drain and a stop are flushed at once.
+    if (flushed) wake_.wait_until(lock, last + spacing_, [&] { return urgent_ || stop_; });
+    urgent_ = false;
+    last = std::chrono::steady_clock::now();
+    flushed = true;
     const std::string path = path_;
     pending_ = false;
     busy_ = true;

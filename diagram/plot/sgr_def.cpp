@@ -391,7 +391,16 @@ void Tsp_XYPlot::paintEvent(QPaintEvent* e) {
   }
   if (buffered_ && !bitmap_.isNull()) {
     QPainter wp(this);
-    for (const QRect& r : e->region()) wp.drawImage(r.topLeft(), bitmap_, r);
+    const QRegion& region = e->region();
+    for (const QRect& r : region) {
+      // Under a clip of several rectangles the painter copies an image row
+      // span by row span, handing tall ones to a pool of threads: a few
+      // narrow columns woke it a dozen times per drawing. Under a single
+      // rectangle it copies the rows directly.
+      if (region.rectCount() > 1) wp.setClipRect(r);
+      wp.drawImage(r.topLeft(), bitmap_, r);
+    }
+    wp.setClipping(false);
     DrawOverlays(wp);
     return;
   }
