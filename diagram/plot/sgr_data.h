@@ -202,9 +202,12 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   friend class Tsp_ColumnReducer;
   void DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay);
   void DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay);
-  // Appends the segments to out; notes them in drawn_ when drawing into the
-  // plot's off-screen image.
-  void BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>& out, bool note);
+  // Appends the segments to out (unless null); notes them in drawn_ when
+  // drawing into the plot's off-screen image.
+  void BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>* out, bool note);
+  // The segments of the noted columns that reach into runs (all of them
+  // when runs is null), as the reducer emitted them.
+  void NotedSegments(const TColumnRuns* runs, std::vector<TPixelSegment>& out) const;
   void DrawLines(QPainter& p, const std::vector<TPixelSegment>& lines, bool direct);
   void DrawPoint(QPainter& p, int x, int y, double xv, double yv);
 
@@ -253,17 +256,49 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
     }
   };
   struct TDrawn {
+    // Kept from one drawing to the next and brought up to date in place:
+    // Changes lists the entries this drawing changed, with their values
+    // before, so that only those are compared.
     std::vector<TDrawnColumn> Columns;
     TPixelSegment Tail{};  // the join to the first point beyond the field
     bool HasTail = false;
     int Lo = 0;
     uint64_t Serial = 0;  // the plot's DrawSerial
+    uint64_t Before = 0;  // the Serial the entries held before; 0: all new
     QRgb Color = 0;
     double HalfWidth = 0;
+    struct TChange {
+      int32_t K;
+      TDrawnColumn Old;
+    };
+    std::vector<TChange> Changes;
+    // Entries whose join reaches further than kShortJoin columns back.
+    std::vector<int32_t> LongJoins;
+    TPixelSegment TailBefore{};
+    bool HadTail = false;
+    // The reducer's walk, by rising or falling column: entries it passed
+    // without noting are emptied.
+    int Cursor = 0;
+    bool Up = true;
+    static constexpr int kShortJoin = 4;
+    void Set(int k, const TDrawnColumn& d) {
+      TDrawnColumn& e = Columns[static_cast<size_t>(k)];
+      if (e == d) return;
+      Changes.push_back({k, e});
+      e = d;
+    }
+    // Empties the entries from the cursor up to k, k not included; false
+    // when k lies behind the cursor.
+    bool PassTo(int k) {
+      const TDrawnColumn none;
+      if (Up ? k < Cursor : k > Cursor) return false;
+      for (; Cursor != k; Cursor += Up ? 1 : -1) Set(Cursor, none);
+      return true;
+    }
   };
 
  private:
-  TDrawn drawn_, drawnBefore_;  // this drawing's and the last one's
+  TDrawn drawn_;  // what the last drawing that noted drew
   void StartDrawn(uint64_t serial);
   bool columnsKept_ = false;      // some entry of columns_ holds a kept column
   int64_t firstVisibleSeq_ = -1;  // running number of last drawing's first visible point

@@ -352,6 +352,9 @@ class Tsp_XYPlot : public QWidget {
   // Number of the drawing into the off-screen image in progress, 0 outside
   // one: series note what they draw under it, to compare next time.
   uint64_t DrawSerial() const { return drawSerial_; }
+  // True while the kept field draws: a series may then leave DirectBuild's
+  // segments empty and fill from what it noted.
+  bool KeptDrawing() const { return keptDrawing_; }
   // Share of the field's columns the last field drawing redrew (0..1).
   double LastRedrawnShare() const { return lastRedrawn_; }
 
@@ -453,6 +456,7 @@ class Tsp_XYPlot : public QWidget {
   void FieldDrawnInFull();
   double ChangedShare(uint64_t kept, const QImage& img);
   bool keptOn_ = true;
+  bool keptDrawing_ = false;
   uint64_t keptSerial_ = 0, drawSerial_ = 0, serialCount_ = 0;
   TFieldKey keptKey_;
   std::vector<Tsp_DataSeries*> drawnDirect_;  // series the last field drawing drew direct

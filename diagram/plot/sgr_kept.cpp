@@ -115,6 +115,11 @@ bool Tsp_XYPlot::DrawFieldKept(QPainter& p) {
   const uint64_t kept = keptSerial_;
   keptSerial_ = 0;  // until this drawing is complete
   TSerialScope serial(drawSerial_, ++serialCount_);
+  struct TKeptScope {
+    bool& On;
+    explicit TKeptScope(bool& on) : On(on) { On = true; }
+    ~TKeptScope() { On = false; }
+  } keptScope(keptDrawing_);
   drewOnTwo_ = false;
   const int n = static_cast<int>(drawnDirect_.size());
   directSegs_.Reserve(n);

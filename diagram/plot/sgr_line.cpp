@@ -129,9 +129,22 @@ void Tsp_XYLine::DrawLines(QPainter& p, const std::vector<TPixelSegment>& lines,
   p.drawLines(q.data(), static_cast<int>(q.size()));
 }
 
+namespace {
+std::vector<TPixelSegment>& NotedScratch() {
+  static std::vector<TPixelSegment> buf;
+  return buf;
+}
+}  // namespace
+
 void Tsp_XYLine::DirectFill(const std::vector<TPixelSegment>& segs, QImage& img,
                             const QRect& clip) {
   const Tsp_LineAttr& la = LineAttr();
+  if (Plot() && Plot()->KeptDrawing()) {
+    std::vector<TPixelSegment>& noted = NotedScratch();
+    NotedSegments(nullptr, noted);
+    FillSegments(img, clip, noted, la.Width() / 2.0, 0xFF000000u | la.Color());
+    return;
+  }
   FillSegments(img, clip, segs, la.Width() / 2.0, 0xFF000000u | la.Color());
 }
 
@@ -154,19 +167,69 @@ void Tsp_XYLine::DirectBuild(std::vector<TPixelSegment>& segs) {
   segs.clear();
   const uint64_t serial = Plot() ? Plot()->DrawSerial() : 0;
   if (serial) StartDrawn(serial);
-  BuildReduced(*HAxis(), *VAxis(), segs, serial != 0);
+  // A kept drawing fills from the notes, and only where something changed:
+  // building every segment would cost more than the rest of it.
+  const bool kept = serial != 0 && Plot()->KeptDrawing();
+  BuildReduced(*HAxis(), *VAxis(), kept ? nullptr : &segs, serial != 0);
 }
 
 void Tsp_XYLine::StartDrawn(uint64_t serial) {
-  std::swap(drawn_, drawnBefore_);
   const Tsp_XYPlot& pl = *Plot();
-  drawn_.Serial = serial;
-  drawn_.Lo = pl.FieldLeft() - 3;
-  drawn_.Columns.assign(static_cast<size_t>(std::max(pl.FieldRight() - pl.FieldLeft() + 7, 0)),
-                        TDrawnColumn());
-  drawn_.HasTail = false;
-  drawn_.Color = 0xFF000000u | LineAttr().Color();
-  drawn_.HalfWidth = LineAttr().Width() / 2.0;
+  const int lo = pl.FieldLeft() - 3;
+  const size_t columns = static_cast<size_t>(std::max(pl.FieldRight() - pl.FieldLeft() + 7, 0));
+  const QRgb color = 0xFF000000u | LineAttr().Color();
+  const double halfWidth = LineAttr().Width() / 2.0;
+  TDrawn& d = drawn_;
+  const bool same = d.Serial != 0 && d.Lo == lo && d.Columns.size() == columns &&
+                    d.Color == color && d.HalfWidth == halfWidth;
+  d.Before = same ? d.Serial : 0;
+  if (!same) {
+    d.Columns.assign(columns, TDrawnColumn());
+    d.Lo = lo;
+    d.Color = color;
+    d.HalfWidth = halfWidth;
+    d.HasTail = false;
+  }
+  d.Serial = serial;
+  d.Changes.clear();
+  d.LongJoins.clear();
+  d.TailBefore = d.Tail;
+  d.HadTail = d.HasTail;
+  d.HasTail = false;
+}
+
+void Tsp_XYLine::NotedSegments(const TColumnRuns* runs, std::vector<TPixelSegment>& out) const {
+  out.clear();
+  const TDrawn& d = drawn_;
+  const int n = static_cast<int>(d.Columns.size());
+  auto add = [&](const QPoint& a, const QPoint& b) {
+    if (!(FarOff(a) && FarOff(b))) out.emplace_back(a, b);
+  };
+  // What the reducer's Emit added for entry k; the join only when bar is
+  // false.
+  auto column = [&](int k, bool bar) {
+    const TDrawnColumn& e = d.Columns[static_cast<size_t>(k)];
+    if (e.Kind == 0) return;
+    const int c = d.Lo + k;
+    if (e.Kind == 2) add(QPoint(e.PrevX, e.PrevY), QPoint(c, e.YFirst));
+    if (bar && e.YMin != e.YMax) add(QPoint(c, e.YMin), QPoint(c, e.YMax));
+  };
+  if (!runs) {
+    for (int k = 0; k < n; ++k) column(k, true);
+  } else {
+    // Entries near a run: their bar and short join reach at most this far.
+    const int reach = SegmentColumnPad(d.HalfWidth) + TDrawn::kShortJoin;
+    int next = 0;
+    for (const TColumnRun& r : runs->Runs) {
+      const int k0 = std::max(next, r.First - reach - d.Lo),
+                k1 = std::min(n - 1, r.Last + reach - d.Lo);
+      for (int k = k0; k <= k1; ++k) column(k, true);
+      next = std::max(next, k1 + 1);
+    }
+    // Long joins: the pixels beyond the run are clipped anyway.
+    for (int32_t k : d.LongJoins) column(k, false);
+  }
+  if (d.HasTail) add(QPoint(d.Tail.X1, d.Tail.Y1), QPoint(d.Tail.X2, d.Tail.Y2));
 }
 
 namespace {
@@ -188,11 +251,8 @@ bool SameJoin(const Tsp_XYLine::TDrawnColumn& a, const Tsp_XYLine::TDrawnColumn&
 // axis slid a point from one column to the next): a join whose every pixel
 // lies under an unchanged bar of this line changes nothing.
 bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) {
-  const TDrawn& a = drawnBefore_;
   const TDrawn& b = drawn_;
-  if (kept == 0 || a.Serial != kept || b.Serial == 0 || a.Lo != b.Lo ||
-      a.Columns.size() != b.Columns.size() || a.Color != b.Color || a.HalfWidth != b.HalfWidth)
-    return false;
+  if (kept == 0 || b.Before != kept || b.Serial == 0) return false;
   const int pad = SegmentColumnPad(b.HalfWidth);
   const int w = static_cast<int>(changed.size());
   const size_t n = b.Columns.size();
@@ -204,9 +264,10 @@ bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) {
   auto markJoin = [&](int x0, int x1) { mark(std::min(x0, x1) - pad, std::max(x0, x1) + pad); };
   const bool bars = b.HalfWidth == 1.0;
   // Pass 1: changed bars; a bar of the 2-pixel pen at c covers c - 1 and c.
-  for (size_t k = 0; k < n; ++k) {
-    if (SameBar(a.Columns[k], b.Columns[k])) continue;
-    const int c = b.Lo + static_cast<int>(k);
+  for (const TDrawn::TChange& ch : b.Changes) {
+    const size_t k = static_cast<size_t>(ch.K);
+    if (SameBar(ch.Old, b.Columns[k])) continue;
+    const int c = b.Lo + ch.K;
     if (bars)
       mark(c - 1, c);
     else
@@ -259,19 +320,18 @@ bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) {
     if (!hidden) markJoin(d.PrevX, c);
   };
   // Pass 2: changed joins.
-  for (size_t k = 0; k < n; ++k) {
-    if (SameJoin(a.Columns[k], b.Columns[k])) continue;
-    const int c = b.Lo + static_cast<int>(k);
-    checkJoin(a.Columns[k], c);
+  for (const TDrawn::TChange& ch : b.Changes) {
+    const size_t k = static_cast<size_t>(ch.K);
+    if (SameJoin(ch.Old, b.Columns[k])) continue;
+    const int c = b.Lo + ch.K;
+    checkJoin(ch.Old, c);
     checkJoin(b.Columns[k], c);
   }
-  auto markTail = [&](const TDrawn& d) {
-    if (d.HasTail) markJoin(d.Tail.X1, d.Tail.X2);
-  };
-  if (a.HasTail != b.HasTail || (a.HasTail && (a.Tail.X1 != b.Tail.X1 || a.Tail.Y1 != b.Tail.Y1 ||
-                                               a.Tail.X2 != b.Tail.X2 || a.Tail.Y2 != b.Tail.Y2))) {
-    markTail(a);
-    markTail(b);
+  const TPixelSegment &t0 = b.TailBefore, &t1 = b.Tail;
+  if (b.HadTail != b.HasTail ||
+      (b.HasTail && (t0.X1 != t1.X1 || t0.Y1 != t1.Y1 || t0.X2 != t1.X2 || t0.Y2 != t1.Y2))) {
+    if (b.HadTail) markJoin(t0.X1, t0.X2);
+    if (b.HasTail) markJoin(t1.X1, t1.X2);
   }
   return true;
 }
@@ -279,6 +339,12 @@ bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) {
 void Tsp_XYLine::DirectFillRuns(const std::vector<TPixelSegment>& segs, QImage& img,
                                 const QRect& clip, const TColumnRuns& runs) {
   const Tsp_LineAttr& la = LineAttr();
+  if (Plot() && Plot()->KeptDrawing()) {
+    std::vector<TPixelSegment>& noted = NotedScratch();
+    NotedSegments(&runs, noted);
+    FillSegmentsInRuns(img, clip, noted, la.Width() / 2.0, 0xFF000000u | la.Color(), runs);
+    return;
+  }
   FillSegmentsInRuns(img, clip, segs, la.Width() / 2.0, 0xFF000000u | la.Color(), runs);
 }
 
@@ -307,7 +373,7 @@ void Tsp_XYLine::DrawLineEvery(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
 void Tsp_XYLine::DrawLineReduced(QPainter& p, Tsp_Axis& ax, Tsp_Axis& ay) {
   std::vector<TPixelSegment>& out = SegmentScratch();
   out.clear();
-  BuildReduced(ax, ay, out, false);
+  BuildReduced(ax, ay, &out, false);
   DrawLines(p, out, true);
 }
 

@@ -73,7 +73,7 @@ struct TPixMap {
 class Tsp_ColumnReducer {
  public:
   Tsp_ColumnReducer(Tsp_XYLine& line, const Tsp_Axis& ax, const Tsp_Axis& ay,
-                    std::vector<TPixelSegment>& out, Tsp_XYLine::TDrawn* drawn)
+                    std::vector<TPixelSegment>* out, Tsp_XYLine::TDrawn* drawn)
       : line_(line),
         drawn_(drawn),
         out_(out),
@@ -97,7 +97,15 @@ class Tsp_ColumnReducer {
       havePrev_ = true;
     }
     CheckKeptColumns(ax, ay);
+    if (drawn_) {
+      drawn_->Up = inc_;
+      drawn_->Cursor = inc_ ? 0 : static_cast<int>(drawn_->Columns.size()) - 1;
+    }
     EmitColumns(a);
+    // The columns beyond the last one noted hold nothing now.
+    if (drawn_ && drawn_->Serial != 0 &&
+        !drawn_->PassTo(inc_ ? static_cast<int>(drawn_->Columns.size()) : -1))
+      drawn_->Serial = 0;
   }
 
  private:
@@ -203,7 +211,7 @@ class Tsp_ColumnReducer {
         if (havePrev_) {
           const QPoint end(c, Py(i));
           Add(prev_, end);
-          if (drawn_) {
+          if (drawn_ && drawn_->Serial != 0) {
             drawn_->Tail = TPixelSegment(prev_, end);
             drawn_->HasTail = true;
           }
@@ -347,28 +355,35 @@ class Tsp_ColumnReducer {
   }
 
   void Note(int c, int yFirst, int yMin, int yMax) {
-    const size_t k = static_cast<size_t>(c - drawn_->Lo);
-    if (k >= drawn_->Columns.size()) {
-      // Outside the noted columns (not expected): nothing can be kept.
-      drawn_->Serial = 0;
+    Tsp_XYLine::TDrawn& dr = *drawn_;
+    if (dr.Serial == 0) return;
+    const int k = c - dr.Lo;
+    // Outside the noted columns, or out of order (not expected): nothing
+    // can be kept.
+    if (k < 0 || k >= static_cast<int>(dr.Columns.size()) || !dr.PassTo(k)) {
+      dr.Serial = 0;
       return;
     }
-    Tsp_XYLine::TDrawnColumn& d = drawn_->Columns[k];
+    Tsp_XYLine::TDrawnColumn d;
     d.PrevX = static_cast<int16_t>(havePrev_ ? prev_.x() : 0);
     d.PrevY = static_cast<int16_t>(havePrev_ ? prev_.y() : 0);
     d.YFirst = static_cast<int16_t>(yFirst);
     d.YMin = static_cast<int16_t>(yMin);
     d.YMax = static_cast<int16_t>(yMax);
     d.Kind = havePrev_ ? 2 : 1;
+    dr.Set(k, d);
+    dr.Cursor = k + (dr.Up ? 1 : -1);
+    if (havePrev_ && std::abs(prev_.x() - c) > Tsp_XYLine::TDrawn::kShortJoin)
+      dr.LongJoins.push_back(k);
   }
 
   void Add(const QPoint& s, const QPoint& e) {
-    if (!(FarOff(s) && FarOff(e))) out_.emplace_back(s, e);
+    if (out_ && !(FarOff(s) && FarOff(e))) out_->emplace_back(s, e);
   }
 
   Tsp_XYLine& line_;
-  Tsp_XYLine::TDrawn* const drawn_;  // null: not noted
-  std::vector<TPixelSegment>& out_;
+  Tsp_XYLine::TDrawn* const drawn_;        // null: not noted
+  std::vector<TPixelSegment>* const out_;  // null: noted only
   const int n_;
   const bool inc_, yUp_;
   const int lo_, hi_;
@@ -382,7 +397,7 @@ class Tsp_ColumnReducer {
   bool havePrev_ = false;
 };
 
-void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>& out,
+void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>* out,
                               bool note) {
   Tsp_ColumnReducer(*this, ax, ay, out, note ? &drawn_ : nullptr).Run(ax, ay);
 }

@@ -82,7 +82,9 @@ class KeptField : public ::testing::Test {
   }
 
   // Drawings more than a millisecond apart count as a line's pace.
-  static void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(2)); }
+  static void Pause() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
 
   int Differing() {
     const QImage* a = kept.Plot.Bitmap();
@@ -162,6 +164,39 @@ TEST_F(KeptField, OtherChangesAreDrawnInFull) {
     ASSERT_EQ(Differing(), 0) << "right after change " << c;
     Pause();
   }
+}
+
+// A line with a gap (the program was disconnected for a while) joins its
+// two sides with one long stroke across the others. Their columns change
+// under it as the axis slides, and each redrawn column must redraw the
+// piece of the stroke that crosses it.
+TEST_F(KeptField, ALongJoinOverAGapIsRedrawnWhereItCrossesChanges) {
+  AddLines(5, 0.5, 0, 3600);
+  std::vector<std::pair<double, double>> gap;
+  for (double x = 0; x < 3600; x += 0.5)
+    if (x < 1200 || x > 2600) gap.push_back({x, x < 1200 ? -10.0 : 55.0});
+  Both([&](TTwin& t) {
+    auto l = std::make_unique<Tsp_XYLine>();
+    l->LineAttr().SetWidth(2);
+    l->LineAttr().SetColor(0x202020);
+    for (auto& p : gap) l->AddXY(p.first, p.second);
+    l->SetPlot(&t.Plot);
+    t.Lines.push_back(std::move(l));
+  });
+  Both([](TTwin& t) { t.Plot.BottomAxis().SetMinMax(0, 3600); });
+  Settle();
+  std::normal_distribution<double> noise(0, 0.8);
+  double x = 3600;
+  int small = 0;
+  for (int i = 0; i < 120; ++i) {
+    x += 0.0625;
+    const int line = i % 6;
+    Reading(line, x, line == 5 ? 55.0 : 10.0 * line + noise(rng), 3600);
+    ASSERT_EQ(Differing(), 0) << "after reading " << i;
+    small += kept.Plot.LastRedrawnShare() < 0.5;
+    Pause();
+  }
+  EXPECT_GT(small, 60) << "the kept field was rarely used";
 }
 
 // The picture after something drew into the off-screen image from outside
