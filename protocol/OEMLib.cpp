@@ -20,8 +20,10 @@ const std::string LF = "\n";
 constexpr int kQueryAnswerMs = 50;
 // A device stores a setting before it acknowledges; this covers the store.
 constexpr int kSettingAnswerMs = 400;
-// A second short sleep after each of those, so the wait always spans at
-// least one more tick of the system timer.
+// A little more after each of those, so the wait always spans at least one
+// more tick of the system timer. Slept together with it: every wake of a
+// sleeping thread costs tens of microseconds of processor time on a
+// virtual machine, as much as the rest of a reading's exchange.
 constexpr int kTimerTickMs = 2;
 // Between two reads of the port while a reply is being collected.
 constexpr int kPollPauseMs = 1;
@@ -296,8 +298,7 @@ std::string TOEMData::TransferQuery(const std::string& frame) {
   for (int restarts = 0;; ++restarts) {
     try {
       port_->WriteText(frame);
-      Clock().Sleep(kQueryAnswerMs);
-      Clock().Sleep(kTimerTickMs);
+      Clock().Sleep(kQueryAnswerMs + kTimerTickMs);
       collected.clear();
       Collect(collected, kQueryReplyLines, kQueryIdleReads, false);
       return collected;
@@ -311,8 +312,7 @@ std::string TOEMData::TransferSetting(const std::string& frame) {
   std::string collected;
   if (!port_) throw std::runtime_error("No serial port attached");
   port_->WriteText(frame);  // a failed write is the caller's to handle
-  Clock().Sleep(kSettingAnswerMs);
-  Clock().Sleep(kTimerTickMs);
+  Clock().Sleep(kSettingAnswerMs + kTimerTickMs);
   Collect(collected, kSettingReplyLines, kSettingIdleReads, true);
   return collected;
 }
