@@ -2,7 +2,9 @@
 // Line series: point storage with extremes, drawing as connected segments
 // with optional point markers.
 #include <QColor>
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <vector>
 
@@ -230,14 +232,16 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
     // longer cached) point buffer.
     double XLast = 0, XNext = 0;
     bool HasNext = false;
+    // The axis origin from which its first point maps one column left.
+    double StaysFirst = 0;
   };
   struct TColumnKey {
-    double Xppu = 0, Yov = 0, Yppu = 0, Yop = 0;
+    double Xppu = 0, Xop = 0, Yov = 0, Yppu = 0, Yop = 0;
     int Lo = 0, Hi = -1;
     uint64_t Stamp = 0;
     bool operator==(const TColumnKey& o) const {
-      return Xppu == o.Xppu && Yov == o.Yov && Yppu == o.Yppu && Yop == o.Yop && Lo == o.Lo &&
-             Hi == o.Hi && Stamp == o.Stamp;
+      return Xppu == o.Xppu && Xop == o.Xop && Yov == o.Yov && Yppu == o.Yppu && Yop == o.Yop &&
+             Lo == o.Lo && Hi == o.Hi && Stamp == o.Stamp;
     }
   };
   std::vector<TColumn> columns_;
@@ -272,7 +276,7 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
       TDrawnColumn Old;
     };
     std::vector<TChange> Changes;
-    // Entries whose join reaches further than kShortJoin columns back.
+    // The entries whose join reaches further than kShortJoin columns.
     std::vector<int32_t> LongJoins;
     TPixelSegment TailBefore{};
     bool HadTail = false;
@@ -281,11 +285,20 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
     int Cursor = 0;
     bool Up = true;
     static constexpr int kShortJoin = 4;
+    bool LongJoin(const TDrawnColumn& e, int k) const {
+      return e.Kind == 2 && std::abs(e.PrevX - (Lo + k)) > kShortJoin;
+    }
     void Set(int k, const TDrawnColumn& d) {
       TDrawnColumn& e = Columns[static_cast<size_t>(k)];
       if (e == d) return;
       Changes.push_back({k, e});
+      const bool was = LongJoin(e, k), now = LongJoin(d, k);
       e = d;
+      if (was == now) return;
+      if (now)
+        LongJoins.push_back(k);
+      else
+        LongJoins.erase(std::find(LongJoins.begin(), LongJoins.end(), k));
     }
     // Empties the entries from the cursor up to k, k not included; false
     // when k lies behind the cursor.
@@ -300,6 +313,13 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
  private:
   TDrawn drawn_;  // what the last drawing that noted drew
   void StartDrawn(uint64_t serial);
-  bool columnsKept_ = false;      // some entry of columns_ holds a kept column
-  int64_t firstVisibleSeq_ = -1;  // running number of last drawing's first visible point
+  bool columnsKept_ = false;  // some entry of columns_ holds a kept column
+  // By column, the time axis's origin value from which the column's points
+  // may map elsewhere (its first point, or the point after it, moving one
+  // column to the left); below it the column stays as it is. -inf: look at
+  // it every time; +inf: a column without points.
+  std::vector<double> stays_;
+  double staysOp_ = 0, staysOv_ = 0;  // the mapping's origin at the last drawing
+  bool notesMatch_ = false;           // drawn_ holds the columns of the last drawing
+  int64_t firstVisibleSeq_ = -1;      // running number of last drawing's first visible point
 };

@@ -191,8 +191,8 @@ void Tsp_XYLine::StartDrawn(uint64_t serial) {
     d.HasTail = false;
   }
   d.Serial = serial;
+  if (!same) d.LongJoins.clear();
   d.Changes.clear();
-  d.LongJoins.clear();
   d.TailBefore = d.Tail;
   d.HadTail = d.HasTail;
   d.HasTail = false;

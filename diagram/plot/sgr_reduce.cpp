@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 
 #include "diagram/plot/sgr_data.h"
 #include "diagram/plot/sgr_raster.h"
@@ -97,6 +98,7 @@ class Tsp_ColumnReducer {
       havePrev_ = true;
     }
     CheckKeptColumns(ax, ay);
+    pass_ = CanPass();
     if (drawn_) {
       drawn_->Up = inc_;
       drawn_->Cursor = inc_ ? 0 : static_cast<int>(drawn_->Columns.size()) - 1;
@@ -106,6 +108,9 @@ class Tsp_ColumnReducer {
     if (drawn_ && drawn_->Serial != 0 &&
         !drawn_->PassTo(inc_ ? static_cast<int>(drawn_->Columns.size()) : -1))
       drawn_->Serial = 0;
+    line_.notesMatch_ = drawn_ && drawn_->Serial != 0;
+    line_.staysOp_ = mapX_.op;
+    line_.staysOv_ = mapX_.ov;
   }
 
  private:
@@ -170,6 +175,7 @@ class Tsp_ColumnReducer {
   void CheckKeptColumns(const Tsp_Axis& ax, const Tsp_Axis& ay) {
     Tsp_XYLine::TColumnKey key;
     key.Xppu = ax.PixelsPerUnit();
+    key.Xop = ax.OriginPixel();
     key.Yov = ay.OriginValue();
     key.Yppu = ay.PixelsPerUnit();
     key.Yop = ay.OriginPixel();
@@ -179,6 +185,7 @@ class Tsp_ColumnReducer {
     std::vector<TColumn>& columns = line_.columns_;
     if (!(key == line_.columnKey_) || columns.size() != static_cast<size_t>(hi_ - lo_ + 1)) {
       columns.assign(static_cast<size_t>(hi_ - lo_ + 1), TColumn());
+      line_.stays_.assign(columns.size(), -kInf);
       line_.columnKey_ = key;
       line_.columnsKept_ = false;
     }
@@ -203,9 +210,62 @@ class Tsp_ColumnReducer {
     }
   }
 
+  // A drawing that notes without building segments, after one that noted,
+  // with the time axis only slid forward, passes over the columns that
+  // cannot have changed: their notes hold.
+  bool CanPass() const {
+    return drawn_ && !out_ && inc_ && line_.notesMatch_ && drawn_->Before != 0 &&
+           drawn_->Serial != 0 && line_.columnsKept_ && mapX_.op == line_.staysOp_ &&
+           mapX_.ov >= line_.staysOv_ && line_.stays_.size() == line_.columns_.size();
+  }
+
+  // The origin value from which x, in column k now, maps to a column left
+  // of k (the axis slides forward: points only move left). The margin is
+  // far above the rounding of the mapping.
+  double StaysBelow(double x, int k) const {
+    constexpr double kMargin = 1e-3;  // of a pixel
+    return x - (k - 0.5 + kMargin - mapX_.op) / mapX_.ppu;
+  }
+  double& Stays(int c) { return line_.stays_[static_cast<size_t>(c - lo_)]; }
+  void SetStays(int c, const TColumn& col) {
+    Stays(c) =
+        col.HasNext ? std::min(col.StaysFirst, StaysBelow(col.XNext, mapX_(col.XNext))) : -kInf;
+  }
+  // Columns after `last` and before c hold no points.
+  void MarkEmpty(int last, int c) {
+    if (last < lo_) return;
+    for (int k = last + 1; k < c && k <= hi_; ++k) Stays(k) = kInf;
+  }
+
+  // Passes over the columns from c (that of point i) that cannot have
+  // changed, continuing after the last of them; false when c may have.
+  bool PassOver(int& i, int& c, int& run, int& last) {
+    const double ov = mapX_.ov;
+    int k = c, full = -1;
+    for (; k <= hi_; ++k) {
+      const double t = Stays(k);
+      if (!(ov < t)) break;
+      if (t != kInf) full = k;
+    }
+    if (full < 0) return false;
+    const TColumn& col = Column(full);
+    const int64_t j = col.Seq1 - seq0_;
+    if (col.Seq0 < seq0_ || j <= i || j >= n_) return false;  // not expected
+    prev_ = QPoint(full, col.YLast);
+    havePrev_ = true;
+    drawn_->Cursor = full - drawn_->Lo + 1;
+    i = static_cast<int>(j);
+    c = Px(i);
+    run = static_cast<int>(col.Seq1 - col.Seq0);
+    last = full;
+    return true;
+  }
+
   void EmitColumns(int i) {
     int run = 1;
     int c = i < n_ ? Px(i) : 0;  // column of point i
+    bool force = true;           // the column before changed: look at this one
+    int last = lo_ - 1;          // the last column with points so far
     while (i < n_) {
       if (Beyond(c)) {
         if (havePrev_) {
@@ -218,8 +278,16 @@ class Tsp_ColumnReducer {
         }
         break;
       }
+      MarkEmpty(last, c);
+      if (pass_ && !force && PassOver(i, c, run, last)) continue;
+      const int here = c;
       if (run < kKeptRun) {
-        if (WalkSparse(i, c, run)) continue;
+        if (WalkSparse(i, c, run)) {
+          Stays(here) = -kInf;
+          force = true;
+          last = here;
+          continue;
+        }
         run = kKeptRun;
       }
       int next = 0;
@@ -228,9 +296,16 @@ class Tsp_ColumnReducer {
       run = j - i;
       TColumn one;
       if (run >= kKeptRun) line_.columnsKept_ = true;
-      TColumn& col = run >= kKeptRun ? Column(c) : one;
-      Fetch(col, i, j);
+      const bool kept = run >= kKeptRun;
+      TColumn& col = kept ? Column(c) : one;
+      bool moved = false;
+      force = Fetch(col, c, i, j, moved);
+      if (!kept)
+        Stays(c) = -kInf;
+      else if (moved || !(mapX_.ov < Stays(c)))
+        SetStays(c, col);
       Emit(c, col.YFirst, col.YMin, col.YMax, col.YLast);
+      last = c;
       i = j;
       if (i < n_) c = nextKnown ? next : Px(i);
     }
@@ -316,10 +391,21 @@ class Tsp_ColumnReducer {
     return h;
   }
 
-  // The extremes of points [i, j) into col, unless it holds them already.
-  void Fetch(TColumn& col, int i, int j) {
+  // The extremes of points [i, j) of column c into col, unless it holds them
+  // already. True when what the next column joins from may have changed:
+  // the column's last point, or the point after it; moved when anything
+  // changed.
+  bool Fetch(TColumn& col, int c, int i, int j, bool& moved) {
+    bool changed = false;
+    moved = false;
     if (col.Seq0 != seq0_ + i || col.Seq1 != seq0_ + j) {
-      const double vFirst = At(i).y;
+      moved = true;
+      // The same last point: the same point after it, which stays known.
+      const bool sameEnd = col.Seq1 == seq0_ + j;
+      const int yLast = col.YLast;
+      const TXY& first = At(i);
+      const double vFirst = first.y;
+      col.StaysFirst = StaysBelow(first.x, c);
       if (j - i == 1) {
         col.VMin = col.VMax = vFirst;
         col.YMin = col.YMax = col.YLast = mapY_(vFirst);
@@ -338,12 +424,15 @@ class Tsp_ColumnReducer {
       col.Seq1 = seq0_ + j;
       col.YFirst = mapY_(vFirst);
       col.XLast = At(j - 1).x;
-      col.HasNext = false;
+      if (!sameEnd) col.HasNext = false;
+      changed = !sameEnd || col.YLast != yLast;
     }
     if (!col.HasNext && j < n_) {
       col.XNext = At(j).x;
       col.HasNext = true;
+      changed = moved = true;
     }
+    return changed;
   }
 
   void Emit(int c, int yFirst, int yMin, int yMax, int yLast) {
@@ -373,8 +462,6 @@ class Tsp_ColumnReducer {
     d.Kind = havePrev_ ? 2 : 1;
     dr.Set(k, d);
     dr.Cursor = k + (dr.Up ? 1 : -1);
-    if (havePrev_ && std::abs(prev_.x() - c) > Tsp_XYLine::TDrawn::kShortJoin)
-      dr.LongJoins.push_back(k);
   }
 
   void Add(const QPoint& s, const QPoint& e) {
@@ -395,6 +482,8 @@ class Tsp_ColumnReducer {
   const int64_t seq0_;
   QPoint prev_;
   bool havePrev_ = false;
+  bool pass_ = false;  // columns that cannot have changed are passed over
+  static constexpr double kInf = std::numeric_limits<double>::infinity();
 };
 
 void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>* out,
