@@ -193,7 +193,7 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   TDirect DirectPrepare() override;
   void DirectBuild(std::vector<TPixelSegment>& segs) override;
   void DirectFill(const std::vector<TPixelSegment>& segs, QImage& img, const QRect& clip) override;
-  bool DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) override;
+  bool DirectChanges(uint64_t kept, std::vector<TRowSpan>& changed) override;
   void DirectFillRuns(const std::vector<TPixelSegment>& segs, QImage& img, const QRect& clip,
                       const TColumnRuns& runs) override;
 

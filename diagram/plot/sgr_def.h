@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QRegion>
 #include <QWidget>
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -146,19 +147,41 @@ struct TPixelSegment {
 };
 static_assert(MaxPixelCoord <= 32767, "pixel coordinates must fit 16 bits");
 
-// Pixel columns First..Last of the image.
-struct TColumnRun {
-  int First, Last;
+// The rows Top..Bottom of one pixel column where two drawings may differ;
+// none while Top > Bottom.
+struct TRowSpan {
+  int Top = 1, Bottom = 0;
+  bool Any() const { return Top <= Bottom; }
+  bool Covers(int r0, int r1) const { return Top <= r0 && r1 <= Bottom; }
+  void Add(int r0, int r1) {
+    if (r0 > r1) return;
+    if (!Any()) {
+      Top = r0;
+      Bottom = r1;
+      return;
+    }
+    Top = std::min(Top, r0);
+    Bottom = std::max(Bottom, r1);
+  }
 };
-// The columns where a new drawing of the field differs from the one the
-// off-screen image keeps, as runs from left to right.
+// Pixel columns First..Last and rows Top..Bottom of the image.
+struct TColumnRun {
+  int First, Last, Top, Bottom;
+  QRect Rect() const { return QRect(First, Top, Last - First + 1, Bottom - Top + 1); }
+};
+// The places where a new drawing of the field differs from the one the
+// off-screen image keeps, as runs of columns from left to right, each only
+// as high as the rows that changed in it: a line's reading changes a few
+// rows around that line, and the lines elsewhere need not be redrawn.
 struct TColumnRuns {
   std::vector<TColumnRun> Runs;
   std::vector<int> FirstFrom;  // per pixel column x: the first run ending at or after x
   int Columns = 0;             // in all runs
-  // From one flag per pixel column of the image, within first..last; runs
-  // at most gap columns apart become one.
-  void Build(const std::vector<uint8_t>& changed, int first, int last, int gap);
+  // From the changed rows of each pixel column of the image, within columns
+  // first..last and rows top..bottom; runs at most gap columns apart become
+  // one.
+  void Build(const std::vector<TRowSpan>& changed, int first, int last, int top, int bottom,
+             int gap);
 };
 
 // A series attached to a plot and to one horizontal and one vertical axis.
@@ -199,19 +222,18 @@ class Tsp_DataSeries : public QObject {
     (void)segs, (void)img, (void)clip;
   }
   // For a drawing into the plot's off-screen image (DrawSerial() not 0),
-  // after DirectBuild: marks in changed (one flag per pixel column of the
-  // image) every column where this drawing's pixels may differ from those
+  // after DirectBuild: marks in changed (the rows of each pixel column of
+  // the image) every pixel where this drawing's pixels may differ from those
   // of the drawing numbered kept. False when the series cannot tell: then
   // they may differ anywhere.
-  virtual bool DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) {
+  virtual bool DirectChanges(uint64_t kept, std::vector<TRowSpan>& changed) {
     (void)kept, (void)changed;
     return false;
   }
   // DirectFill limited to the columns of runs.
   virtual void DirectFillRuns(const std::vector<TPixelSegment>& segs, QImage& img,
                               const QRect& clip, const TColumnRuns& runs) {
-    for (const TColumnRun& r : runs.Runs)
-      DirectFill(segs, img, clip & QRect(r.First, clip.top(), r.Last - r.First + 1, clip.height()));
+    for (const TColumnRun& r : runs.Runs) DirectFill(segs, img, clip & r.Rect());
   }
 
  protected:
@@ -463,7 +485,7 @@ class Tsp_XYPlot : public QWidget {
   bool allDirect_ = true;                     // and no other series drew
   double lastRedrawn_ = 1, lastChanged_ = 0;
   int64_t lastFieldEndNs_ = 0;
-  std::vector<uint8_t> changedCols_;
+  std::vector<TRowSpan> changedCols_;
   TColumnRuns runs_;
   QRegion changedRegion_;  // of the window, after RenderBitmap
   bool regionSet_ = false;

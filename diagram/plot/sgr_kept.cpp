@@ -85,10 +85,10 @@ double Tsp_XYPlot::ChangedShare(uint64_t kept, const QImage& img) {
   runs_.Columns = 0;
   const QRect clip = FieldRect() & img.rect();
   if (clip.isEmpty()) return 0;
-  changedCols_.assign(static_cast<size_t>(img.width()), 0);
+  changedCols_.assign(static_cast<size_t>(img.width()), TRowSpan());
   for (Tsp_DataSeries* s : drawnDirect_)
     if (!s->DirectChanges(kept, changedCols_)) return 1;
-  runs_.Build(changedCols_, clip.left(), clip.right(), kRunGap);
+  runs_.Build(changedCols_, clip.left(), clip.right(), clip.top(), clip.bottom(), kRunGap);
   return static_cast<double>(runs_.Columns) / clip.width();
 }
 
@@ -146,18 +146,20 @@ bool Tsp_XYPlot::DrawFieldKept(QPainter& p) {
                                                              runs_);
       // The window gets a few rectangles: each costs a painter's set-up,
       // far more than copying the unchanged pixels between near runs.
-      int first = runs_.Runs.front().First, last = runs_.Runs.front().Last, rects = 0;
+      QRect rect = runs_.Runs.front().Rect();
+      int rects = 0;
       auto flush = [&] {
-        changedRegion_ += QRect(first, clip.top(), last - first + 1, clip.height());
+        changedRegion_ += rect;
         ++rects;
       };
       for (size_t k = 1; k < runs_.Runs.size(); ++k) {
         const TColumnRun& r = runs_.Runs[k];
-        if (r.First - last > kWindowGap) {
+        if (r.First - rect.right() > kWindowGap) {
           flush();
-          first = r.First;
+          rect = r.Rect();
+        } else {
+          rect |= r.Rect();
         }
-        last = r.Last;
       }
       flush();
       if (rects > kWindowRects) changedRegion_ = changedRegion_.boundingRect();
@@ -177,7 +179,7 @@ void Tsp_XYPlot::FillBackgroundRuns(QImage& img) {
   const QRect clip = FieldRect() & img.rect();
   const QRgb field = ToQColor(fieldColor_).rgba();
   for (const TColumnRun& r : runs_.Runs) {
-    const QRect run(r.First, clip.top(), r.Last - r.First + 1, clip.height());
+    const QRect run = r.Rect() & clip;
     FillRect(img, run, field);
     for (Tsp_Axis* a : {left_.get(), bottom_.get(), right_.get(), top_.get()}) {
       const Tsp_LineAttr& g = a->GridAttr();

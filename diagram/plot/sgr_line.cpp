@@ -250,28 +250,38 @@ bool SameJoin(const Tsp_XYLine::TDrawnColumn& a, const Tsp_XYLine::TDrawnColumn&
 // neighbouring columns that moved within the bars around them (the time
 // axis slid a point from one column to the next): a join whose every pixel
 // lies under an unchanged bar of this line changes nothing.
-bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) {
+bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<TRowSpan>& changed) {
   const TDrawn& b = drawn_;
   if (kept == 0 || b.Before != kept || b.Serial == 0) return false;
   const int pad = SegmentColumnPad(b.HalfWidth);
   const int w = static_cast<int>(changed.size());
   const size_t n = b.Columns.size();
-  auto mark = [&](int x0, int x1) {
+  // The pen reaches no further in rows than the pad does in columns.
+  auto mark = [&](int x0, int x1, int y0, int y1) {
     x0 = std::max(x0, 0);
     x1 = std::min(x1, w - 1);
-    if (x0 <= x1) std::fill(changed.begin() + x0, changed.begin() + x1 + 1, uint8_t(1));
+    const int r0 = std::min(y0, y1) - pad, r1 = std::max(y0, y1) + pad;
+    for (int x = x0; x <= x1; ++x) changed[static_cast<size_t>(x)].Add(r0, r1);
   };
-  auto markJoin = [&](int x0, int x1) { mark(std::min(x0, x1) - pad, std::max(x0, x1) + pad); };
+  auto markJoin = [&](int x0, int y0, int x1, int y1) {
+    mark(std::min(x0, x1) - pad, std::max(x0, x1) + pad, y0, y1);
+  };
   const bool bars = b.HalfWidth == 1.0;
-  // Pass 1: changed bars; a bar of the 2-pixel pen at c covers c - 1 and c.
+  // Pass 1: changed bars (old and new); a bar of the 2-pixel pen at c
+  // covers c - 1 and c.
+  auto markBar = [&](const TDrawnColumn& d, int c) {
+    if (!HasBar(d)) return;
+    if (bars)
+      mark(c - 1, c, d.YMin, d.YMax);
+    else
+      mark(c - pad, c + pad, d.YMin, d.YMax);
+  };
   for (const TDrawn::TChange& ch : b.Changes) {
     const size_t k = static_cast<size_t>(ch.K);
     if (SameBar(ch.Old, b.Columns[k])) continue;
     const int c = b.Lo + ch.K;
-    if (bars)
-      mark(c - 1, c);
-    else
-      mark(c - pad, c + pad);
+    markBar(ch.Old, c);
+    markBar(b.Columns[k], c);
   }
   // Whether rows r0..r1 of pixel column x lie under the bars there (those
   // of columns x and x + 1, joined where they touch). Where x is not marked
@@ -294,10 +304,14 @@ bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) {
       if (lo[i] <= r0 && r1 <= hi[i]) return true;
     return false;
   };
+  // Pixels in rows already marked are redrawn anyway.
+  auto redrawn = [&](int x, int r0, int r1) {
+    return changed[static_cast<size_t>(x)].Covers(r0, r1);
+  };
   auto checkJoin = [&](const TDrawnColumn& d, int c) {
     if (d.Kind != 2) return;
     if (!bars || std::abs(d.PrevX - c) > 4) {
-      markJoin(d.PrevX, c);
+      markJoin(d.PrevX, d.PrevY, c, d.YFirst);
       return;
     }
     const TPixelSegment seg(QPoint(d.PrevX, d.PrevY), QPoint(c, d.YFirst));
@@ -306,18 +320,17 @@ bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) {
     if (StrokeColumns(seg, b.HalfWidth, sc)) {
       for (int k = 0; hidden && k < sc.Count; ++k) {
         const int x = sc.First + k;
-        if (x < 0 || x >= w || changed[static_cast<size_t>(x)] || sc.Rows[k][0] > sc.Rows[k][1])
-          continue;
-        hidden = underBars(x, sc.Rows[k][0], sc.Rows[k][1]);
+        const int r0 = sc.Rows[k][0], r1 = sc.Rows[k][1];
+        if (x < 0 || x >= w || r0 > r1 || redrawn(x, r0, r1)) continue;
+        hidden = underBars(x, r0, r1);
       }
     } else {
       StrokeRows(seg, b.HalfWidth, [&](int row, int c0, int c1) {
         for (int x = c0; hidden && x <= c1; ++x)
-          if (x >= 0 && x < w && !changed[static_cast<size_t>(x)] && !underBars(x, row, row))
-            hidden = false;
+          if (x >= 0 && x < w && !redrawn(x, row, row) && !underBars(x, row, row)) hidden = false;
       });
     }
-    if (!hidden) markJoin(d.PrevX, c);
+    if (!hidden) markJoin(d.PrevX, d.PrevY, c, d.YFirst);
   };
   // Pass 2: changed joins.
   for (const TDrawn::TChange& ch : b.Changes) {
@@ -330,8 +343,8 @@ bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<uint8_t>& changed) {
   const TPixelSegment &t0 = b.TailBefore, &t1 = b.Tail;
   if (b.HadTail != b.HasTail ||
       (b.HasTail && (t0.X1 != t1.X1 || t0.Y1 != t1.Y1 || t0.X2 != t1.X2 || t0.Y2 != t1.Y2))) {
-    if (b.HadTail) markJoin(t0.X1, t0.X2);
-    if (b.HasTail) markJoin(t1.X1, t1.X2);
+    if (b.HadTail) markJoin(t0.X1, t0.Y1, t0.X2, t0.Y2);
+    if (b.HasTail) markJoin(t1.X1, t1.Y1, t1.X2, t1.Y2);
   }
   return true;
 }

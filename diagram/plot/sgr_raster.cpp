@@ -218,31 +218,37 @@ void FillSegmentsInRuns(QImage& img, const QRect& clip, const std::vector<TPixel
     const int e0 = std::max(std::min<int>(s.X1, s.X2) - pad, 0);
     const int e1 = std::max<int>(s.X1, s.X2) + pad;
     if (e0 >= width || e1 < 0) continue;
+    // The stroke's rows reach no further than its columns do.
+    const int t0 = std::min<int>(s.Y1, s.Y2) - pad, t1 = std::max<int>(s.Y1, s.Y2) + pad;
     for (int k = runs.FirstFrom[static_cast<size_t>(e0)]; k < n && r[k].First <= e1; ++k) {
-      const QRect part =
-          QRect(r[k].First, clip.top(), r[k].Last - r[k].First + 1, clip.height()) & clip;
+      if (t1 < r[k].Top || t0 > r[k].Bottom) continue;
+      const QRect part = r[k].Rect() & clip;
       if (!part.isEmpty()) FillStroke(base, bpl, part, s, halfWidth, c);
     }
   }
 }
 
-void TColumnRuns::Build(const std::vector<uint8_t>& changed, int first, int last, int gap) {
+void TColumnRuns::Build(const std::vector<TRowSpan>& changed, int first, int last, int top,
+                        int bottom, int gap) {
   Runs.clear();
   Columns = 0;
   for (int x = first; x <= last; ++x) {
-    if (!changed[static_cast<size_t>(x)]) continue;
-    int e = x;
-    while (e < last && changed[static_cast<size_t>(e) + 1]) ++e;
+    TRowSpan rows = changed[static_cast<size_t>(x)];
+    rows.Top = std::max(rows.Top, top);
+    rows.Bottom = std::min(rows.Bottom, bottom);
+    if (!rows.Any()) continue;
     // Runs a few columns apart are drawn as one: each run costs a pass
     // over the background and the segments.
     if (!Runs.empty() && x - Runs.back().Last <= gap) {
-      Columns += e - Runs.back().Last;
-      Runs.back().Last = e;
+      TColumnRun& b = Runs.back();
+      Columns += x - b.Last;
+      b.Last = x;
+      b.Top = std::min(b.Top, rows.Top);
+      b.Bottom = std::max(b.Bottom, rows.Bottom);
     } else {
-      Runs.push_back({x, e});
-      Columns += e - x + 1;
+      Runs.push_back({x, x, rows.Top, rows.Bottom});
+      Columns += 1;
     }
-    x = e;
   }
   FirstFrom.resize(changed.size());
   size_t k = 0;
