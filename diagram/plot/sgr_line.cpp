@@ -217,13 +217,36 @@ void Tsp_XYLine::NotedSegments(const TColumnRuns* runs, std::vector<TPixelSegmen
   if (!runs) {
     for (int k = 0; k < n; ++k) column(k, true);
   } else {
-    // Entries near a run: their bar and short join reach at most this far.
-    const int reach = SegmentColumnPad(d.HalfWidth) + TDrawn::kShortJoin;
+    // Entries near a run: their bar and short join reach at most this far,
+    // in columns and in rows. An entry is skipped when its segments stay
+    // clear of the rows of every run it can reach (most lines, most runs).
+    const int pad = SegmentColumnPad(d.HalfWidth);
+    const int reach = pad + TDrawn::kShortJoin;
+    const std::vector<TColumnRun>& rs = runs->Runs;
     int next = 0;
-    for (const TColumnRun& r : runs->Runs) {
-      const int k0 = std::max(next, r.First - reach - d.Lo),
-                k1 = std::min(n - 1, r.Last + reach - d.Lo);
-      for (int k = k0; k <= k1; ++k) column(k, true);
+    for (size_t r = 0; r < rs.size(); ++r) {
+      const int k0 = std::max(next, rs[r].First - reach - d.Lo),
+                k1 = std::min(n - 1, rs[r].Last + reach - d.Lo);
+      for (int k = k0; k <= k1; ++k) {
+        const TDrawnColumn& e = d.Columns[static_cast<size_t>(k)];
+        if (e.Kind == 0) continue;
+        int top = std::min(e.YMin, e.YMax), bottom = std::max(e.YMin, e.YMax);
+        if (e.Kind == 2) {
+          top = std::min({top, static_cast<int>(e.PrevY), static_cast<int>(e.YFirst)});
+          bottom = std::max({bottom, static_cast<int>(e.PrevY), static_cast<int>(e.YFirst)});
+        }
+        top -= pad;
+        bottom += pad;
+        // The runs whose reach includes column k: this one and the next
+        // few, which start close enough.
+        bool near = false;
+        for (size_t q = r; q < rs.size() && rs[q].First - reach - d.Lo <= k; ++q)
+          if (top <= rs[q].Bottom && rs[q].Top <= bottom && k <= rs[q].Last + reach - d.Lo) {
+            near = true;
+            break;
+          }
+        if (near) column(k, true);
+      }
       next = std::max(next, k1 + 1);
     }
     // Long joins: the pixels beyond the run are clipped anyway.

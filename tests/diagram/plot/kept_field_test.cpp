@@ -52,11 +52,11 @@ class KeptField : public ::testing::Test {
     change(full);
   }
 
-  void AddLines(int n, double spacing, double from, double to, int width = 2) {
+  void AddLines(int n, double spacing, double from, double to, int width = 2, double step = 10) {
     std::normal_distribution<double> noise(0, 0.8);
     for (int k = 0; k < n; ++k) {
       std::vector<std::pair<double, double>> pts;
-      for (double x = from; x < to; x += spacing) pts.push_back({x, 10.0 * k + noise(rng)});
+      for (double x = from; x < to; x += spacing) pts.push_back({x, step * k + noise(rng)});
       Both([&](TTwin& t) {
         auto l = std::make_unique<Tsp_XYLine>();
         l->LineAttr().SetWidth(width);
@@ -126,6 +126,28 @@ TEST_F(KeptField, ReadingsAtALinesPaceMatchAFullDrawing) {
     Pause();
   }
   EXPECT_GT(small, readings * 3 / 4) << "the kept field was rarely used";
+}
+
+// Lines a degree or so apart, so that each one's changes fall among the
+// others' pixels: what is redrawn in a changed place must take in every line
+// that reaches it, to the last row of its pen.
+TEST_F(KeptField, CloseLinesAtALinesPaceMatchAFullDrawing) {
+  constexpr int kLines = 12;
+  AddLines(kLines, 2, 0, 3600, 2, 1.3);
+  Both([](TTwin& t) {
+    t.Plot.BottomAxis().SetMinMax(0, 3600);
+    t.Plot.LeftAxis().SetMinMax(-2, 20);
+  });
+  Settle();
+  std::normal_distribution<double> noise(0, 0.8);
+  double x = 3600;
+  for (int i = 0; i < 240; ++i) {
+    x += 0.25;
+    const int line = i % kLines;
+    Reading(line, x, 1.3 * line + (i % 29 == 7 ? 6 : noise(rng)), 3600);
+    ASSERT_EQ(Differing(), 0) << "after reading " << i;
+    Pause();
+  }
 }
 
 // Everything that is not a slide of the time axis or new data: a new
