@@ -319,7 +319,9 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   // column to the left); below it the column stays as it is. -inf: look at
   // it every time; +inf: a column without points.
   std::vector<double> stays_;
-  double staysOp_ = 0, staysOv_ = 0;  // the mapping's origin at the last drawing
-  bool notesMatch_ = false;           // drawn_ holds the columns of the last drawing
-  int64_t firstVisibleSeq_ = -1;      // running number of last drawing's first visible point
+  // The mapping's origin value at the last drawing (its origin pixel is
+  // part of the column key).
+  double staysOv_ = 0;
+  bool notesMatch_ = false;       // drawn_ holds the columns of the last drawing
+  int64_t firstVisibleSeq_ = -1;  // running number of last drawing's first visible point
 };

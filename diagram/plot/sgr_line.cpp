@@ -230,13 +230,14 @@ void Tsp_XYLine::NotedSegments(const TColumnRuns* runs, std::vector<TPixelSegmen
       for (int k = k0; k <= k1; ++k) {
         const TDrawnColumn& e = d.Columns[static_cast<size_t>(k)];
         if (e.Kind == 0) continue;
-        int top = std::min(e.YMin, e.YMax), bottom = std::max(e.YMin, e.YMax);
+        int top, bottom;
+        SegmentRows(e.YMin, e.YMax, pad, top, bottom);
         if (e.Kind == 2) {
-          top = std::min({top, static_cast<int>(e.PrevY), static_cast<int>(e.YFirst)});
-          bottom = std::max({bottom, static_cast<int>(e.PrevY), static_cast<int>(e.YFirst)});
+          int jt, jb;
+          SegmentRows(e.PrevY, e.YFirst, pad, jt, jb);
+          top = std::min(top, jt);
+          bottom = std::max(bottom, jb);
         }
-        top -= pad;
-        bottom += pad;
         // The runs whose reach includes column k: this one and the next
         // few, which start close enough.
         bool near = false;
@@ -279,11 +280,11 @@ bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<TRowSpan>& changed) {
   const int pad = SegmentColumnPad(b.HalfWidth);
   const int w = static_cast<int>(changed.size());
   const size_t n = b.Columns.size();
-  // The pen reaches no further in rows than the pad does in columns.
   auto mark = [&](int x0, int x1, int y0, int y1) {
     x0 = std::max(x0, 0);
     x1 = std::min(x1, w - 1);
-    const int r0 = std::min(y0, y1) - pad, r1 = std::max(y0, y1) + pad;
+    int r0, r1;
+    SegmentRows(y0, y1, pad, r0, r1);
     for (int x = x0; x <= x1; ++x) changed[static_cast<size_t>(x)].Add(r0, r1);
   };
   auto markJoin = [&](int x0, int y0, int x1, int y1) {
@@ -333,7 +334,7 @@ bool Tsp_XYLine::DirectChanges(uint64_t kept, std::vector<TRowSpan>& changed) {
   };
   auto checkJoin = [&](const TDrawnColumn& d, int c) {
     if (d.Kind != 2) return;
-    if (!bars || std::abs(d.PrevX - c) > 4) {
+    if (!bars || std::abs(d.PrevX - c) > TDrawn::kShortJoin) {
       markJoin(d.PrevX, d.PrevY, c, d.YFirst);
       return;
     }

@@ -218,8 +218,8 @@ void FillSegmentsInRuns(QImage& img, const QRect& clip, const std::vector<TPixel
     const int e0 = std::max(std::min<int>(s.X1, s.X2) - pad, 0);
     const int e1 = std::max<int>(s.X1, s.X2) + pad;
     if (e0 >= width || e1 < 0) continue;
-    // The stroke's rows reach no further than its columns do.
-    const int t0 = std::min<int>(s.Y1, s.Y2) - pad, t1 = std::max<int>(s.Y1, s.Y2) + pad;
+    int t0, t1;
+    SegmentRows(s.Y1, s.Y2, pad, t0, t1);
     for (int k = runs.FirstFrom[static_cast<size_t>(e0)]; k < n && r[k].First <= e1; ++k) {
       if (t1 < r[k].Top || t0 > r[k].Bottom) continue;
       const QRect part = r[k].Rect() & clip;

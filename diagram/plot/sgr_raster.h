@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QRgb>
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -26,6 +27,12 @@ void FillSegments(QImage& img, const QRect& clip, const std::vector<TPixelSegmen
 // (square ends and a slanted pen widen it by up to the half width times √2).
 inline int SegmentColumnPad(double halfWidth) {
   return static_cast<int>(halfWidth * 1.5) + 2;
+}
+// The rows top..bottom a stroke between rows y0 and y1 may cover: it reaches
+// no further in rows than pad (SegmentColumnPad) does in columns.
+inline void SegmentRows(int y0, int y1, int pad, int& top, int& bottom) {
+  top = std::min(y0, y1) - pad;
+  bottom = std::max(y0, y1) + pad;
 }
 
 // FillSegments limited to the pixel columns of runs: each segment is filled

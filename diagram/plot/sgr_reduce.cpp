@@ -109,7 +109,6 @@ class Tsp_ColumnReducer {
         !drawn_->PassTo(inc_ ? static_cast<int>(drawn_->Columns.size()) : -1))
       drawn_->Serial = 0;
     line_.notesMatch_ = drawn_ && drawn_->Serial != 0;
-    line_.staysOp_ = mapX_.op;
     line_.staysOv_ = mapX_.ov;
   }
 
@@ -215,8 +214,8 @@ class Tsp_ColumnReducer {
   // cannot have changed: their notes hold.
   bool CanPass() const {
     return drawn_ && !out_ && inc_ && line_.notesMatch_ && drawn_->Before != 0 &&
-           drawn_->Serial != 0 && line_.columnsKept_ && mapX_.op == line_.staysOp_ &&
-           mapX_.ov >= line_.staysOv_ && line_.stays_.size() == line_.columns_.size();
+           drawn_->Serial != 0 && line_.columnsKept_ && mapX_.ov >= line_.staysOv_ &&
+           line_.stays_.size() == line_.columns_.size();
   }
 
   // The origin value from which x, in column k now, maps to a column left
