@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/LogWriter.h"
 #include "app/MessageBox.h"
 #include "app/TempPanel.h"
 #include "app/oem_constatus.h"
@@ -232,5 +233,6 @@ class TMain : public QWidget {
   std::unique_ptr<TComPort> ownedComPort_;
   std::unique_ptr<TMainPort> port_;
   std::unique_ptr<TLogFlusher> logFlusher_;
+  TLogAppender logFile_;
   std::unique_ptr<TOEMData> ownedBus_;
 };

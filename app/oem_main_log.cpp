@@ -70,7 +70,7 @@ bool TMain::WriteLogLine() {
   const std::string line = FormatLogLine(Clock().Now());
   const QByteArray path = FilePath(LogFileName);
   int err = 0;
-  if (!logFlusher_->TakeFailure(err) && AppendWhole(path.toStdString(), line)) {
+  if (!logFlusher_->TakeFailure(err) && logFile_.Append(path.toStdString(), line)) {
     logFlusher_->Request(path.toStdString());
     return true;
   }
@@ -84,6 +84,7 @@ bool TMain::WriteLogLine() {
 }
 
 void TMain::FinishLogFlush() {
+  logFile_.Close();
   logFlusher_->Drain();
   int err = 0;
   if (logFlusher_->TakeFailure(err))

@@ -363,6 +363,8 @@ void LoopPty(const TOptionsBench& opt, TTable& t, std::vector<TTarget>& targets,
     // apart from the set-up (no effect otherwise).
     if (measured == 0) {
       begin = now;
+      // A progress mark (also where an outside profiler can attach).
+      std::cerr << "(" << tag << "measuring)" << std::endl;
       CALLGRIND_ZERO_STATS;
     }
     if (next == phQuiet) {
