@@ -26,9 +26,18 @@ TTempPanel::TTempPanel(QWidget* owner, uint32_t captionColor, const QString& cap
   // Right clicks on the value text belong to the panel.
   ValueLabel->setContextMenuPolicy(Qt::NoContextMenu);
   ValueLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
-  ValueLabel->setGeometry(contentsRect());
+  PlaceValueLabel();
   FitValueFont();
   UpdateOpaque();
+}
+
+void TTempPanel::PlaceValueLabel() {
+  // At a fixed size a new text does not ask the panel to lay out its
+  // children again (one posted event less with every value); the panel
+  // places the label itself.
+  const QRect r = contentsRect();
+  ValueLabel->setFixedSize(r.size());
+  ValueLabel->move(r.topLeft());
 }
 
 void TTempPanel::ShowStale(bool stale) {
@@ -80,7 +89,7 @@ void TTempPanel::changeEvent(QEvent* e) {
   if (e->type() == QEvent::PaletteChange || e->type() == QEvent::StyleChange) UpdateOpaque();
   if (e->type() == QEvent::StyleChange || e->type() == QEvent::FontChange) {
     // The caption's room, and with it the value's, follows style and font.
-    ValueLabel->setGeometry(contentsRect());
+    PlaceValueLabel();
     FitValueFont();
   }
 }
@@ -88,7 +97,7 @@ void TTempPanel::changeEvent(QEvent* e) {
 void TTempPanel::resizeEvent(QResizeEvent* e) {
   QGroupBox::resizeEvent(e);
   // The value text fills the area under the caption.
-  ValueLabel->setGeometry(contentsRect());
+  PlaceValueLabel();
   FitValueFont();
 }
 

@@ -36,6 +36,7 @@ class TTempPanel : public QGroupBox {
   void changeEvent(QEvent* e) override;
 
  private:
+  void PlaceValueLabel();
   void UpdateOpaque();
   void FitValueFont();
   qreal valuePoints_ = 18;

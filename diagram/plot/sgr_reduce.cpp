@@ -195,9 +195,15 @@ class Tsp_ColumnReducer {
   // point across the column edge), the points there will be read. They lie
   // scattered over a large buffer that is rarely in the cache, so they are
   // asked for now, all at once, rather than waited for one by one.
+  // Where the columns' thresholds hold, only a column whose threshold the
+  // origin has reached can have a moved end: the others' entries are not
+  // read at all (most of them, at a line's pace, and 80 bytes each).
   void PrefetchMovedEnds() const {
     const std::vector<TColumn>& columns = line_.columns_;
+    const std::vector<double>& stays = line_.stays_;
+    const bool sieve = stays.size() == columns.size() && mapX_.ov >= line_.staysOv_;
     for (size_t k = 0; k < columns.size(); ++k) {
+      if (sieve && mapX_.ov < stays[k]) continue;
       const TColumn& col = columns[k];
       if (col.Seq0 < 0 || !col.HasNext) continue;
       const int64_t e = col.Seq1 - seq0_;  // the first point after the column
