@@ -3,26 +3,20 @@
 // would put it, or fails where that open would fail.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 
 #include "app/LogWriter.h"
+#include "tests/support/child_process.h"
+#include "tests/support/file_size_limit.h"
 
 namespace {
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using qxtest::ReadFile;
 
 void Write(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
@@ -48,40 +42,40 @@ TEST_F(LogAppender, LinesFollowOneAnotherInTheHeldFileAndAnotherPathSwitchesFile
     other << "foreign\r\n";
   }
   ASSERT_TRUE(log.Append(path, "three\r\n"));
-  EXPECT_EQ(Read(path), "old\r\none\r\ntwo\r\nforeign\r\nthree\r\n");
+  EXPECT_EQ(ReadFile(path), "old\r\none\r\ntwo\r\nforeign\r\nthree\r\n");
   const std::string second = dir + "/second.txt";
   ASSERT_TRUE(log.Append(second, "a\r\n"));
   ASSERT_TRUE(log.Append(path, "four\r\n"));
-  EXPECT_EQ(Read(second), "a\r\n");
-  EXPECT_EQ(Read(path), "old\r\none\r\ntwo\r\nforeign\r\nthree\r\nfour\r\n");
+  EXPECT_EQ(ReadFile(second), "a\r\n");
+  EXPECT_EQ(ReadFile(path), "old\r\none\r\ntwo\r\nforeign\r\nthree\r\nfour\r\n");
   log.Close();
   EXPECT_FALSE(log.Open());
   ASSERT_TRUE(log.Append(path, "five\r\n"));
-  EXPECT_EQ(Read(path).substr(Read(path).size() - 6), "five\r\n");
+  EXPECT_EQ(ReadFile(path).substr(ReadFile(path).size() - 6), "five\r\n");
 }
 
 TEST_F(LogAppender, ARenamedRemovedOrReplacedFileLeavesTheNextLineToThePath) {
   ASSERT_TRUE(log.Append(path, "1\r\n"));
   ASSERT_EQ(std::rename(path.c_str(), (dir + "/moved.txt").c_str()), 0);
   ASSERT_TRUE(log.Append(path, "2\r\n"));
-  EXPECT_EQ(Read(dir + "/moved.txt"), "1\r\n");
-  EXPECT_EQ(Read(path), "2\r\n");
+  EXPECT_EQ(ReadFile(dir + "/moved.txt"), "1\r\n");
+  EXPECT_EQ(ReadFile(path), "2\r\n");
 
   ASSERT_EQ(::unlink(path.c_str()), 0);
   ASSERT_TRUE(log.Append(path, "3\r\n"));
-  EXPECT_EQ(Read(path), "3\r\n");
+  EXPECT_EQ(ReadFile(path), "3\r\n");
 
   // Another file moved into its place.
   Write(dir + "/new.txt", "new\r\n");
   ASSERT_EQ(std::rename((dir + "/new.txt").c_str(), path.c_str()), 0);
   ASSERT_TRUE(log.Append(path, "4\r\n"));
-  EXPECT_EQ(Read(path), "new\r\n4\r\n");
+  EXPECT_EQ(ReadFile(path), "new\r\n4\r\n");
 
   // Removed and created again by someone else.
   ASSERT_EQ(::unlink(path.c_str()), 0);
   Write(path, "again\r\n");
   ASSERT_TRUE(log.Append(path, "5\r\n"));
-  EXPECT_EQ(Read(path), "again\r\n5\r\n");
+  EXPECT_EQ(ReadFile(path), "again\r\n5\r\n");
 
   // A link in its place, and the link pointed elsewhere.
   ASSERT_EQ(::unlink(path.c_str()), 0);
@@ -90,8 +84,8 @@ TEST_F(LogAppender, ARenamedRemovedOrReplacedFileLeavesTheNextLineToThePath) {
   ASSERT_EQ(::unlink(path.c_str()), 0);
   ASSERT_EQ(::symlink((dir + "/b.txt").c_str(), path.c_str()), 0);
   ASSERT_TRUE(log.Append(path, "b\r\n"));
-  EXPECT_EQ(Read(dir + "/a.txt"), "a\r\n");
-  EXPECT_EQ(Read(dir + "/b.txt"), "b\r\n");
+  EXPECT_EQ(ReadFile(dir + "/a.txt"), "a\r\n");
+  EXPECT_EQ(ReadFile(dir + "/b.txt"), "b\r\n");
   ASSERT_EQ(::unlink(path.c_str()), 0);
   Write(path, "again\r\n");
   ASSERT_TRUE(log.Append(path, "5\r\n"));
@@ -100,7 +94,7 @@ TEST_F(LogAppender, ARenamedRemovedOrReplacedFileLeavesTheNextLineToThePath) {
   Write(dir + "/other.txt", "x");
   ASSERT_EQ(std::rename((dir + "/other.txt").c_str(), (dir + "/other2.txt").c_str()), 0);
   ASSERT_TRUE(log.Append(path, "6\r\n"));
-  EXPECT_EQ(Read(path), "again\r\n5\r\n6\r\n");
+  EXPECT_EQ(ReadFile(path), "again\r\n5\r\n6\r\n");
 }
 
 TEST_F(LogAppender, ARenamedDirectoryOrLostPermissionFailsAsAFreshOpenWould) {
@@ -110,7 +104,7 @@ TEST_F(LogAppender, ARenamedDirectoryOrLostPermissionFailsAsAFreshOpenWould) {
   ASSERT_TRUE(log.Append(inSub, "1\r\n"));
   ASSERT_EQ(std::rename(sub.c_str(), (dir + "/logs2").c_str()), 0);
   EXPECT_FALSE(log.Append(inSub, "2\r\n"));
-  EXPECT_EQ(Read(dir + "/logs2/log.txt"), "1\r\n");
+  EXPECT_EQ(ReadFile(dir + "/logs2/log.txt"), "1\r\n");
 
   ASSERT_TRUE(log.Append(path, "1\r\n"));
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
@@ -119,24 +113,19 @@ TEST_F(LogAppender, ARenamedDirectoryOrLostPermissionFailsAsAFreshOpenWould) {
   const bool writable = probe >= 0;
   if (probe >= 0) ::close(probe);
   EXPECT_EQ(log.Append(path, "2\r\n"), writable);
-  EXPECT_EQ(Read(path), writable ? "1\r\n2\r\n" : "1\r\n");
+  EXPECT_EQ(ReadFile(path), writable ? "1\r\n2\r\n" : "1\r\n");
 }
 
 TEST_F(LogAppender, ALineThatCannotBeWrittenWholeIsCutFromTheHeldFile) {
   ASSERT_TRUE(log.Append(path, "0123456789\r\n"));  // 12 bytes
-  struct rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit small = saved;
-  small.rlim_cur = 12 + 5;
-  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  qxtest::TFileSizeLimit limit;
+  ASSERT_TRUE(limit.Set(12 + 5));
   const bool ok = log.Append(path, "abcdefghij\r\n");
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, oldHandler);
+  limit.Lift();
   EXPECT_FALSE(ok);
-  EXPECT_EQ(Read(path), "0123456789\r\n");
+  EXPECT_EQ(ReadFile(path), "0123456789\r\n");
   ASSERT_TRUE(log.Append(path, "next\r\n"));
-  EXPECT_EQ(Read(path), "0123456789\r\nnext\r\n");
+  EXPECT_EQ(ReadFile(path), "0123456789\r\nnext\r\n");
 }
 
 }  // namespace

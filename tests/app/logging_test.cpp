@@ -1,7 +1,5 @@
 // Log line format, the two trigger modes, the save dialog's check and the
 // failure paths of the log file.
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +18,7 @@
 #include "common/QxDateTime.h"
 #include "serial/CPortLed.h"
 #include "tests/app/app_fixture.h"
+#include "tests/support/file_size_limit.h"
 
 namespace {
 
@@ -253,15 +252,10 @@ TEST_F(LogTest, ALineThatCannotBeWrittenWholeLeavesNothingBehind) {
   LogTo(LogPath());
   // A file size limit lets the first write through only in part and fails
   // the next one.
-  struct rlimit saved;
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit small = saved;
-  small.rlim_cur = 10 + 12;
-  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  qxtest::TFileSizeLimit limit;
+  ASSERT_TRUE(limit.Set(10 + 12));
   const bool ok = main->WriteLogLine();
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, oldHandler);
+  limit.Lift();
   EXPECT_FALSE(ok);
   EXPECT_EQ(ReadFile(LogPath()), "old line\r\n");
   EXPECT_FALSE(main->Logging);

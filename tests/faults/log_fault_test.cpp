@@ -1,8 +1,6 @@
 // The data log when its file goes away or cannot grow: logging stops with one
 // message naming the file, every line written before stays whole, and no
 // partial line is ever left behind.
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +14,7 @@
 #include "tests/app/app_fixture.h"
 #include "tests/faults/self_copy.h"
 #include "tests/support/child_process.h"
+#include "tests/support/file_size_limit.h"
 
 namespace {
 
@@ -90,21 +89,16 @@ TEST_F(LogFaults, DirectoryRemovedWhileLogging) {
 
 TEST_F(LogFaults, DiskFullMidLineLeavesOnlyWholeLines) {
   const QString path = dir.filePath("full.log");
-  struct rlimit saved {};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  qxtest::TFileSizeLimit limit;
   LogRun(path, 20, [&](int turn) {
     if (turn == 5) {
       // Room for one and a half more lines.
       const std::string text = ReadFile(path.toStdString());
       const size_t len = text.find("\r\n") + 2;
-      struct rlimit small = saved;
-      small.rlim_cur = text.size() + len + len / 2;
-      ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+      ASSERT_TRUE(limit.Set(text.size() + len + len / 2));
     }
   });
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, oldHandler);
+  limit.Lift();
   ExpectStoppedOnce(path);
   // Four lines (turns 2 to 5), one more fitted, the next did not.
   EXPECT_EQ(WholeLines(ReadFile(path.toStdString())), 5);
