@@ -408,16 +408,14 @@ std::string FloatToStrFixed(double value, int precision, int digits, const TForm
   if (precision > 18) precision = 18;
   if (digits < 0) digits = 0;
   if (digits > 18) digits = 18;
-  // Round to the significant digits first, as the display promises.
+  // Round to the significant digits first, as the display promises:
+  // correctly rounded both ways, as printf's "%.*e" would be, without the
+  // locale's separator and at a fraction of its cost (every reading).
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*e", precision - 1, value);
   double rounded = 0;
-  {
-    std::string s(buf);
-    for (char& c : s)
-      if (c == ',') c = '.';
-    std::from_chars(s.data(), s.data() + s.size(), rounded);
-  }
+  const auto sci =
+      std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, precision - 1);
+  std::from_chars(buf, sci.ptr, rounded);
   const double mag = std::fabs(rounded);
   if (mag != 0 && std::floor(std::log10(mag)) + 1 > precision) {
     // Too many integer digits for the precision: exponent notation.

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <optional>
 
 #include "diagram/plot/sgr_thread.h"
 
@@ -209,9 +210,9 @@ void GridLine(QPainter& p, const Tsp_LineAttr& g, int x1, int y1, int x2, int y2
 }
 }  // namespace
 
-void Tsp_XYPlot::DrawField(QPainter& p) {
+void Tsp_XYPlot::DrawField(QPainter& p, bool tryKept) {
   const bool intoBitmap = p.device() == &bitmap_;
-  if (intoBitmap && DrawFieldKept(p)) return;
+  if (intoBitmap && tryKept && DrawFieldKept(&p)) return;
   // If the lines were drawn on two threads last time, they likely will be
   // again below: the helper wakes up while the background is filled.
   if (twoThreads_ && drewOnTwo_)
@@ -260,11 +261,13 @@ QImage* Tsp_XYPlot::DirectImage(QPainter& p) {
       p.compositionMode() != QPainter::CompositionMode_SourceOver)
     return nullptr;
   QImage* img = static_cast<QImage*>(dev);
-  const QImage::Format f = img->format();
-  if (f != QImage::Format_RGB32 && f != QImage::Format_ARGB32 &&
-      f != QImage::Format_ARGB32_Premultiplied)
-    return nullptr;
-  return img;
+  return DirectFormat(*img) ? img : nullptr;
+}
+
+bool Tsp_XYPlot::DirectFormat(const QImage& img) {
+  const QImage::Format f = img.format();
+  return f == QImage::Format_RGB32 || f == QImage::Format_ARGB32 ||
+         f == QImage::Format_ARGB32_Premultiplied;
 }
 
 // Series in the order added; those that write straight into the image are
@@ -356,30 +359,47 @@ void Tsp_XYPlot::RenderBitmap(bool& whole) {
     layoutValid_ = frameValid_ = fieldValid_ = false;
   }
   if (bitmap_.isNull() || (layoutValid_ && frameValid_ && fieldValid_)) return;
-  QPainter bp(&bitmap_);
-  canvas_ = &bp;
+  // At a line's pace only the field changes, and the kept field writes its
+  // changed columns straight into the image. Setting up a painter on the
+  // image costs more than that on cold caches, so it is set up only when
+  // something is drawn through it.
+  std::optional<QPainter> bp;
+  struct TCanvasScope {
+    QPainter*& Canvas;
+    ~TCanvasScope() { Canvas = nullptr; }
+  } scope{canvas_};
+  auto painter = [&]() -> QPainter& {
+    if (!bp) canvas_ = &bp.emplace(&bitmap_);
+    return *bp;
+  };
   if (!layoutValid_) {
-    CalcLayout(bp);
+    CalcLayout(painter());
     whole = true;
   }
   if (!frameValid_) {
     if (!FrameTicksUnchanged()) {
-      DrawFrame(bp);
+      DrawFrame(painter());
       whole = true;
     }
     frameValid_ = true;
   }
   if (!fieldValid_) {
-    DrawField(bp);
+    bool drawn = false;
+    if (!bp && !OnDrawEnd) {
+      imageOnly_ = true;
+      drawn = DrawFieldKept(nullptr);
+      imageOnly_ = false;
+    }
+    if (!drawn) DrawField(painter(), bp.has_value());
     fieldValid_ = true;
   }
   if (OnDrawEnd) {
+    painter();
     OnDrawEnd(this);
     whole = true;
   }
   // The border lies outside the field: only a new frame can have covered it.
-  if (whole) DrawBorder(bp);
-  canvas_ = nullptr;
+  if (whole) DrawBorder(painter());
 }
 
 void Tsp_XYPlot::paintEvent(QPaintEvent* e) {

@@ -342,6 +342,9 @@ class Tsp_XYPlot : public QWidget {
   int FieldBottom() const { return fBottom_; }
   // Current drawing target while the plot draws; null otherwise.
   QPainter* Canvas() const { return canvas_; }
+  // A drawing runs: through Canvas(), or into the off-screen image's pixels
+  // alone (a kept field at a line's pace, with no painter set up).
+  bool Drawing() const { return canvas_ || imageOnly_; }
   int DrawWidth() const { return dWidth_; }
   int DrawHeight() const { return dHeight_; }
   bool LayoutValid() const { return layoutValid_; }
@@ -352,6 +355,7 @@ class Tsp_XYPlot : public QWidget {
   // The image a painter draws into when series may write its pixels
   // directly (32-bit, no transform, plain source-over); null otherwise.
   static QImage* DirectImage(QPainter& p);
+  static bool DirectFormat(const QImage& img);
   // Many lines are drawn on two threads where the machine has two
   // processors (on by default; the picture is the same either way).
   bool TwoThreadDrawing() const { return twoThreads_; }
@@ -397,7 +401,8 @@ class Tsp_XYPlot : public QWidget {
   friend class Tsp_DataSeries;
   friend class Tsp_PlotMarker;
   void DrawFrame(QPainter& p);
-  void DrawField(QPainter& p);
+  // tryKept false: the kept field was already tried for this drawing.
+  void DrawField(QPainter& p, bool tryKept = true);
   void DrawFieldBackground(QPainter& p);
   void DrawSeries(QPainter& p);
   void DrawDirectRun(QImage& img);
@@ -431,6 +436,7 @@ class Tsp_XYPlot : public QWidget {
   std::vector<Tsp_PlotMarker*> before_, after_;
   int fLeft_ = 0, fTop_ = 0, fRight_ = 3, fBottom_ = 3;
   QPainter* canvas_ = nullptr;
+  bool imageOnly_ = false;
   int dWidth_ = 0, dHeight_ = 0;
   TMouseState mouseState_ = TMouseState::Idle;
   QPoint cur_, other_;
@@ -473,7 +479,8 @@ class Tsp_XYPlot : public QWidget {
   };
   bool MakeFieldKey(TFieldKey& key) const;
   bool AtLinePace() const;
-  bool DrawFieldKept(QPainter& p);
+  // p null: into bitmap_, with a painter made only if one is needed.
+  bool DrawFieldKept(QPainter* p);
   void FillBackgroundRuns(QImage& img);
   void FieldDrawnInFull();
   double ChangedShare(uint64_t kept, const QImage& img);

@@ -4,6 +4,7 @@
 // shows what a full drawing would draw there.
 #include <QPainter>
 #include <chrono>
+#include <optional>
 
 #include "diagram/plot/sgr_def.h"
 
@@ -92,11 +93,14 @@ double Tsp_XYPlot::ChangedShare(uint64_t kept, const QImage& img) {
   return static_cast<double>(runs_.Columns) / clip.width();
 }
 
-bool Tsp_XYPlot::DrawFieldKept(QPainter& p) {
+bool Tsp_XYPlot::DrawFieldKept(QPainter* p) {
   if (!keptOn_ || keptSerial_ == 0 || lastChanged_ > kMostChanged) return false;
   if (!AtLinePace()) return false;
-  QImage* img = DirectImage(p);
+  QImage* img = p ? DirectImage(*p) : DirectFormat(bitmap_) ? &bitmap_ : nullptr;
   if (!img) return false;
+  // The pixels are written through constBits(): the image must not share
+  // them (a painter's begin detaches it likewise).
+  if (!p) img->bits();
   directRun_.clear();
   drawnDirect_.clear();
   allDirect_ = true;
@@ -130,13 +134,20 @@ bool Tsp_XYPlot::DrawFieldKept(QPainter& p) {
   regionSet_ = true;
   changedRegion_ = QRegion();
   if (share > kMostChanged) {
-    p.save();
-    p.setClipRect(FieldRect());
-    DrawFieldBackground(p);
-    p.restore();
+    std::optional<QPainter> own;
+    QPainter* bp = p;
+    if (!bp) {
+      bp = &own.emplace(&bitmap_);
+      canvas_ = bp;
+    }
+    bp->save();
+    bp->setClipRect(FieldRect());
+    DrawFieldBackground(*bp);
+    bp->restore();
     for (int i = 0; i < n; ++i)
       drawnDirect_[static_cast<size_t>(i)]->DirectFill(directSegs_.Item(i), *img, clip);
     changedRegion_ = FieldRect();
+    if (!p) canvas_ = nullptr;
     lastRedrawn_ = 1;
   } else {
     if (runs_.Columns > 0) {

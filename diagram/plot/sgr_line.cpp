@@ -151,7 +151,7 @@ void Tsp_XYLine::DirectFill(const std::vector<TPixelSegment>& segs, QImage& img,
 Tsp_DataSeries::TDirect Tsp_XYLine::DirectPrepare() {
   Tsp_XYPlot* pl = Plot();
   const int n = Count();
-  if (!pl || !pl->Canvas() || pointAttr_.Visible()) return dNo;
+  if (!pl || !pl->Drawing() || pointAttr_.Visible()) return dNo;
   const Tsp_LineAttr& la = LineAttr();
   if (!la.Visible() || la.Style() == psClear || n < 2) return dNothing;
   Tsp_Axis& ax = *HAxis();

@@ -209,9 +209,14 @@ class Tsp_ColumnReducer {
       const int64_t e = col.Seq1 - seq0_;  // the first point after the column
       if (e < 2 || e >= n_) continue;
       const int c = lo_ + static_cast<int>(k);
-      if (mapX_(col.XLast) == c && mapX_(col.XNext) != c) continue;
-      __builtin_prefetch(&At(static_cast<int>(e) - 2));
-      __builtin_prefetch(&At(static_cast<int>(e)));
+      const bool lostLast = mapX_(col.XLast) != c, gotNext = mapX_(col.XNext) == c;
+      // A column that lost its last point is searched just before it; one
+      // that took in the point after it looks on past that point.
+      if (lostLast) __builtin_prefetch(&At(static_cast<int>(e) - 2));
+      if (gotNext) {
+        __builtin_prefetch(&At(static_cast<int>(e)));
+        if (e + 1 < n_) __builtin_prefetch(&At(static_cast<int>(e) + 1));
+      }
     }
   }
 
@@ -260,7 +265,9 @@ class Tsp_ColumnReducer {
     havePrev_ = true;
     drawn_->Cursor = full - drawn_->Lo + 1;
     i = static_cast<int>(j);
-    c = Px(i);
+    // The point after the passed column is known by its X: reading it from
+    // the buffer would be a cache miss per changed column.
+    c = col.HasNext ? mapX_(col.XNext) : Px(i);
     run = static_cast<int>(col.Seq1 - col.Seq0);
     last = full;
     return true;
@@ -403,33 +410,41 @@ class Tsp_ColumnReducer {
   bool Fetch(TColumn& col, int c, int i, int j, bool& moved) {
     bool changed = false;
     moved = false;
-    if (col.Seq0 != seq0_ + i || col.Seq1 != seq0_ + j) {
+    const int64_t s0 = seq0_ + i, s1 = seq0_ + j;
+    if (col.Seq0 != s0 || col.Seq1 != s1) {
       moved = true;
-      // The same last point: the same point after it, which stays known.
-      const bool sameEnd = col.Seq1 == seq0_ + j;
+      // An end that is the same point keeps what was found of it (the same
+      // stored points, mapped the same way): at a line's pace most columns
+      // move at one end only, and the other end's point is rarely cached.
+      const bool sameStart = col.Seq0 == s0;
+      const bool sameEnd = col.Seq1 == s1;
       const int yLast = col.YLast;
-      const TXY& first = At(i);
-      const double vFirst = first.y;
-      col.StaysFirst = StaysBelow(first.x, c);
       if (j - i == 1) {
-        col.VMin = col.VMax = vFirst;
-        col.YMin = col.YMax = col.YLast = mapY_(vFirst);
+        const double v = At(i).y;
+        col.VMin = col.VMax = v;
+        col.YMin = col.YMax = col.YLast = mapY_(v);
       } else {
         if (!SlideColumn(col, seq0_, i, j, [this](int k) { return At(k).y; })) {
           double mn, mx;
           const bool found = line_.RangeMinMaxY(i, j, mn, mx);
-          col.VMin = found ? mn : vFirst;
-          col.VMax = found ? mx : vFirst;
+          col.VMin = found ? mn : At(i).y;
+          col.VMax = found ? mx : At(i).y;
         }
         col.YMin = mapY_(col.VMin);
         col.YMax = mapY_(col.VMax);
-        col.YLast = Py(j - 1);
+        if (!sameEnd) col.YLast = Py(j - 1);
       }
-      col.Seq0 = seq0_ + i;
-      col.Seq1 = seq0_ + j;
-      col.YFirst = mapY_(vFirst);
-      col.XLast = At(j - 1).x;
-      if (!sameEnd) col.HasNext = false;
+      if (!sameStart) {
+        const TXY& first = At(i);
+        col.StaysFirst = StaysBelow(first.x, c);
+        col.YFirst = mapY_(first.y);
+      }
+      col.Seq0 = s0;
+      col.Seq1 = s1;
+      if (!sameEnd) {
+        col.XLast = At(j - 1).x;
+        col.HasNext = false;
+      }
       changed = !sameEnd || col.YLast != yLast;
     }
     if (!col.HasNext && j < n_) {

@@ -4,6 +4,12 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
 
 #include "common/ChannelColors.h"
 #include "common/QxClock.h"
@@ -186,6 +192,40 @@ TEST(FloatFormats, FixedWithPrecisionAndWidth) {
   EXPECT_EQ(FormatFixedWidth(-1000.5, 7, 2, us), "-1000.50");
   EXPECT_EQ(FormatFixedWidth(899.99, 7, 2, us), " 899.99");
   EXPECT_EQ(FormatFixedWidth(-1.2, 7, 2, us), "  -1.20");
+}
+
+// The significant-digit rounding against printf's, the conversion it
+// replaced: the same text for ties, carries into a new digit and values of
+// every size.
+TEST(FloatFormats, SignificantRoundingMatchesPrintf) {
+  const auto us = TFormatSettings::EnglishUSLike();
+  auto viaPrintf = [&](double v, int precision, int digits) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*e", precision - 1, v);
+    std::string t(buf);
+    for (char& c : t)
+      if (c == ',') c = '.';
+    const double rounded = std::strtod(t.c_str(), nullptr);
+    // Whole texts compared: the rounded value formatted the same way.
+    return FloatToStrFixed(rounded, 18, digits, us);
+  };
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> mant(-10.0, 10.0);
+  std::uniform_int_distribution<int> exp10(-8, 8), prec(1, 17), dig(0, 4);
+  std::vector<std::tuple<double, int, int>> cases = {
+      {1234.565, 6, 2},   {0.125, 2, 3},  {2.5, 1, 0},  {999999.5, 6, 2},
+      {-0.0049999, 2, 2}, {99.995, 4, 2}, {1e-7, 6, 2}, {-899.99, 6, 2}};
+  for (int i = 0; i < 20000; ++i)
+    cases.emplace_back(mant(rng) * std::pow(10.0, exp10(rng)), prec(rng), dig(rng));
+  int mismatches = 0;
+  for (const auto& [v, p, d] : cases) {
+    const std::string got = FloatToStrFixed(v, p, d, us);
+    if (got.find('E') != std::string::npos) continue;  // exponent notation: other digits
+    if (got != viaPrintf(v, p, d) && ++mismatches <= 5)
+      ADD_FAILURE() << v << " precision " << p << " digits " << d << ": " << got << " vs "
+                    << viaPrintf(v, p, d);
+  }
+  EXPECT_EQ(mismatches, 0);
 }
 
 TEST(ChannelColors, TableEnds) {
