@@ -3,14 +3,17 @@
 #include "diagram/plot/sgr_def.h"
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QClipboard>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QWindow>
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <exception>
 #include <optional>
 
@@ -175,12 +178,63 @@ void Tsp_XYPlot::RepaintNow() {
       repaint(rect());
     else if (!regionSet_)
       repaint(FieldRect());
-    else if (!changedRegion_.isEmpty())
+    else if (!changedRegion_.isEmpty() && !ShowChanged(changedRegion_))
       // Only the columns the kept field redrew; none when nothing changed.
       repaint(changedRegion_);
     return;
   }
   repaint();
+}
+
+// The kept field's changed columns are copied from the image into the
+// window's buffer and sent to the screen without a paint event: the paint
+// would set up a painter on that buffer, clip it and pass through the widget
+// tree for what is a copy of a few rectangles. Only where the copy is all a
+// paint would do: no overlay drawn, nothing over the plot, a plain raster
+// window at one pixel per unit in a format the image's pixels fit.
+bool Tsp_XYPlot::ShowChanged(const QRegion& region) {
+  if (!directShow_ || xCursorOn_ || bandShown_) return false;
+  QWidget* top = window();
+  QWindow* win = top->windowHandle();
+  QBackingStore* store = top->backingStore();
+  if (!win || !store || !win->isExposed() || win->surfaceType() != QSurface::RasterSurface)
+    return false;
+  QPaintDevice* dev = store->paintDevice();
+  if (!dev || dev->devType() != QInternal::Image) return false;
+  auto* img = static_cast<QImage*>(dev);
+  const QImage::Format f = img->format();
+  if (img->devicePixelRatio() != 1 || bitmap_.devicePixelRatio() != 1 ||
+      (f != QImage::Format_RGB32 && f != QImage::Format_ARGB32_Premultiplied &&
+       f != QImage::Format_ARGB32))
+    return false;
+  for (const QObject* o : children())
+    if (o->isWidgetType() && static_cast<const QWidget*>(o)->isVisible()) return false;
+  const QPoint off = mapTo(top, QPoint(0, 0));
+  const QRegion shown = region & rect();
+  if (!QRect(off, size()).isValid() || !img->rect().contains(QRect(off, size())) ||
+      visibleRegion() != QRegion(rect()))
+    return false;
+  const QRegion out = shown.translated(off);
+  store->beginPaint(out);
+  // The buffer may be replaced on its way into a paint (a resize).
+  if (store->paintDevice() != dev || img->format() != f) {
+    store->endPaint();
+    return false;
+  }
+  // An image's RGB32 pixels carry an opaque alpha byte: a plain copy is
+  // right for either format.
+  const int bpl = img->bytesPerLine(), sbpl = bitmap_.bytesPerLine();
+  uchar* dst = img->bits();
+  const uchar* src = bitmap_.constBits();
+  for (const QRect& r : shown) {
+    const size_t bytes = static_cast<size_t>(r.width()) * 4;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+      std::memcpy(dst + static_cast<ptrdiff_t>(y + off.y()) * bpl + (r.left() + off.x()) * 4,
+                  src + static_cast<ptrdiff_t>(y) * sbpl + r.left() * 4, bytes);
+  }
+  store->endPaint();
+  store->flush(out, win);
+  return true;
 }
 
 void Tsp_XYPlot::EndUpdate() {

@@ -308,6 +308,10 @@ class Tsp_XYPlot : public QWidget {
   QImage* Bitmap() { return BufferedDisplay() ? &bitmap_ : nullptr; }
   // Runs a pending repaint at once (synchronously).
   void RepaintNow();
+  // Whether the changed columns of the kept field may be copied straight
+  // into the window's buffer rather than painted through Qt (on by default;
+  // off compares the two).
+  void SetDirectShow(bool on) { directShow_ = on; }
   // Between BeginUpdate and EndUpdate the synchronous repaints are held back
   // and EndUpdate runs one, so a caller that appends, trims and moves an
   // axis in one step draws the result once. Calls nest.
@@ -409,6 +413,7 @@ class Tsp_XYPlot : public QWidget {
   void DrawBorder(QPainter& p);
   void DrawDirect(QPainter& p);
   void DrawOverlays(QPainter& p);
+  bool ShowChanged(const QRegion& region);
   void ZoomAxis(Tsp_Axis& a, int p1, int p2);
   void CreateBitmap();
   void AxisDestroyed() {}
@@ -494,6 +499,7 @@ class Tsp_XYPlot : public QWidget {
   int64_t lastFieldEndNs_ = 0;
   std::vector<TRowSpan> changedCols_;
   TColumnRuns runs_;
-  QRegion changedRegion_;  // of the window, after RenderBitmap
+  QRegion changedRegion_;   // of the window, after RenderBitmap
+  bool directShow_ = true;  // changed columns may go straight to the window's buffer
   bool regionSet_ = false;
 };

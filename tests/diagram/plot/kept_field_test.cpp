@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QImage>
+#include <QLabel>
+#include <QScreen>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -219,6 +222,109 @@ TEST_F(KeptField, ALongJoinOverAGapIsRedrawnWhereItCrossesChanges) {
     Pause();
   }
   EXPECT_GT(small, 60) << "the kept field was rarely used";
+}
+
+// What the window's buffer holds where the plot is: what the screen gets.
+QImage OnScreen(Tsp_XYPlot& p) {
+  QBackingStore* store = p.window()->backingStore();
+  QPaintDevice* dev = store ? store->paintDevice() : nullptr;
+  if (!dev || dev->devType() != QInternal::Image) return QImage();
+  return static_cast<QImage*>(dev)
+      ->copy(QRect(p.mapTo(p.window(), QPoint()), p.size()))
+      .convertToFormat(QImage::Format_RGB32);
+}
+
+int DifferingOnScreen(Tsp_XYPlot& p, const QRect& skip = QRect()) {
+  const QImage shown = OnScreen(p);
+  const QImage* img = p.Bitmap();
+  if (shown.isNull() || !img || shown.size() != img->size()) return -1;
+  int diff = 0;
+  for (int y = 0; y < shown.height(); ++y)
+    for (int x = 0; x < shown.width(); ++x)
+      if (!skip.contains(x, y)) diff += shown.pixel(x, y) != img->pixel(x, y);
+  return diff;
+}
+
+struct TPaintCount : QObject {
+  int Paints = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    Paints += e->type() == QEvent::Paint;
+    return false;
+  }
+};
+
+// The columns a drawing at a line's pace changed reach the window without a
+// paint event, and the window shows what the image holds; with something
+// over the plot, the cursor line shown or the direct copy switched off, a
+// paint shows them instead, and just as right.
+TEST_F(KeptField, TheWindowShowsWhatTheImageHolds) {
+  AddLines(6, 0.5, 0, 3600);
+  Both([](TTwin& t) { t.Plot.BottomAxis().SetMinMax(0, 3600); });
+  Settle();
+  TPaintCount paints;
+  kept.Plot.installEventFilter(&paints);
+  std::normal_distribution<double> noise(0, 0.8);
+  double x = 3600;
+  auto readings = [&](int n, const char* what, const QRect& skip = QRect()) {
+    for (int i = 0; i < n; ++i) {
+      x += 0.0625;
+      Reading(i % 6, x, 10.0 * (i % 6) + noise(rng), 3600);
+      ASSERT_EQ(Differing(), 0) << what << ", reading " << i;
+      ASSERT_EQ(DifferingOnScreen(kept.Plot, skip), 0) << what << ", reading " << i;
+      Pause();
+    }
+  };
+  readings(40, "direct");
+  if (QGuiApplication::platformName() == "xcb") {
+    // On a real display, what the X server shows (the twin moved aside).
+    full.Plot.move(kept.Plot.width() + 20, 0);
+    QApplication::processEvents();
+    readings(5, "direct, beside");
+    const QImage grabbed = kept.Plot.screen()
+                               ->grabWindow(kept.Plot.winId(), 0, 0, kept.Plot.width(),
+                                            kept.Plot.height())
+                               .toImage()
+                               .convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(grabbed.size(), kept.Plot.size());
+    int diff = 0;
+    for (int y = 0; y < grabbed.height(); ++y)
+      for (int x = 0; x < grabbed.width(); ++x)
+        diff += grabbed.pixel(x, y) != kept.Plot.Bitmap()->pixel(x, y);
+    EXPECT_EQ(diff, 0) << "the screen shows something else";
+  }
+  // The first drawing after the axis first moves redraws the frame too.
+  EXPECT_LE(paints.Paints, 2) << "the changed columns were painted, not copied";
+  EXPECT_LT(kept.Plot.LastRedrawnShare(), 0.5);
+
+  kept.Plot.SetDirectShow(false);
+  readings(10, "painted");
+  EXPECT_GT(paints.Paints, 0);
+  kept.Plot.SetDirectShow(true);
+
+  {
+    // A child over part of the field: the copy would draw over it.
+    QLabel over("over", &kept.Plot);
+    over.setGeometry(100, 100, 60, 30);
+    over.setAutoFillBackground(true);
+    over.show();
+    QApplication::processEvents();
+    paints.Paints = 0;
+    readings(10, "covered", over.geometry());
+    EXPECT_GT(paints.Paints, 0);
+    const QImage shown = OnScreen(kept.Plot);
+    EXPECT_NE(shown.pixel(130, 115), kept.Plot.Bitmap()->pixel(130, 115))
+        << "the child was drawn over";
+  }
+  QApplication::processEvents();
+
+  // The cursor line on, left of the field: a paint, with nothing to invert.
+  kept.Plot.SetXCursorVal(-1000);
+  kept.Plot.SetXCursorOn(true);
+  paints.Paints = 0;
+  readings(10, "cursor");
+  EXPECT_GT(paints.Paints, 0);
+  kept.Plot.SetXCursorOn(false);
+  readings(10, "direct again");
 }
 
 // The picture after something drew into the off-screen image from outside
