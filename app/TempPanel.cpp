@@ -18,7 +18,7 @@ TTempPanel::TTempPanel(QWidget* owner, uint32_t captionColor, const QString& cap
   pal.setColor(QPalette::WindowText, QColor::fromRgb(captionColor));
   setPalette(pal);
 
-  ValueLabel = new QLabel(this);
+  ValueLabel = new TValueLabel(this);
   ValueLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   QPalette lp = ValueLabel->palette();
   lp.setColor(QPalette::WindowText, Qt::red);

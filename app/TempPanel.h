@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "app/ValueLabel.h"
+
 class TTempPanel : public QGroupBox {
   Q_OBJECT
  public:

@@ -1,0 +1,213 @@
+#include "app/ValueLabel.h"
+
+#include <QEvent>
+#include <QGlyphRun>
+#include <QImage>
+#include <QPainter>
+#include <QStyle>
+#include <QTextLayout>
+#include <QTextLine>
+#include <QVector>
+#include <map>
+
+namespace {
+
+int AlphabetIndex(QChar c) {
+  return TValueLabel::Alphabet().indexOf(c);
+}
+
+// Lays out text as the label's text drawing does: one line, left to right.
+bool LayOut(const QString& text, const QFont& f, QPaintDevice* dev, QGlyphRun& run, qreal& ascent) {
+  QTextLayout layout(text, f, dev);
+  QTextOption opt;
+  opt.setWrapMode(QTextOption::NoWrap);
+  opt.setTextDirection(Qt::LeftToRight);
+  layout.setTextOption(opt);
+  layout.beginLayout();
+  QTextLine line = layout.createLine();
+  if (!line.isValid()) return false;
+  line.setLineWidth(1e6);
+  line.setPosition(QPointF(0, 0));
+  layout.endLayout();
+  const QList<QGlyphRun> runs = layout.glyphRuns();
+  if (runs.size() != 1) return false;  // a fallback font, for instance
+  run = runs.front();
+  ascent = line.ascent();
+  return true;
+}
+
+constexpr int kTableCacheSize = 16;
+
+}  // namespace
+
+const QString& TValueLabel::Alphabet() {
+  static const QString a = QString::fromUtf8("0123456789+-.,E\u00B0C");
+  return a;
+}
+
+TValueLabel::TValueLabel(QWidget* parent) : QLabel(parent) {
+  // A reading is never rich text: no guess at every new value.
+  setTextFormat(Qt::PlainText);
+}
+
+void TValueLabel::SetGlyphsAllowed(bool on) {
+  allowed_ = on;
+  update();
+}
+
+void TValueLabel::changeEvent(QEvent* e) {
+  QLabel::changeEvent(e);
+  if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) table_.reset();
+}
+
+// The label as the panel sets it up, drawn by a style that draws item text
+// with the painter's own text drawing.
+bool TValueLabel::Plain() const {
+  if (!allowed_ || !isEnabled() || frameShape() != QFrame::NoFrame || margin() != 0 ||
+      indent() > 0 || wordWrap() || alignment() != (Qt::AlignHCenter | Qt::AlignTop) ||
+      layoutDirection() != Qt::LeftToRight || textFormat() != Qt::PlainText || buddy() ||
+      (textInteractionFlags() & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard)) ||
+      devicePixelRatioF() != 1 || !pixmap().isNull())
+    return false;
+  if (style() != styleChecked_) {
+    styleChecked_ = style();
+    const QString name = styleChecked_->name().toLower();
+    styleOk_ = name == "fusion" || name == "windows";
+  }
+  return styleOk_;
+}
+
+// Per font: the glyph and advance of every character a reading uses, taken
+// from one layout of every pair of them, so that a glyph that changes with
+// its neighbour (kerning, substitution) is seen. Then a few readings drawn
+// both ways must agree pixel for pixel. Otherwise the table is not usable.
+const TValueLabel::TGlyphTable& TValueLabel::Table(const QFont& f) {
+  // The font's key is built as a string: compared only when the font changed.
+  const int dpi = logicalDpiY();
+  if (table_ && tableDpi_ == dpi && f == tableFont_) return *table_;
+  tableFont_ = f;
+  tableDpi_ = dpi;
+  const QString key = f.key() + QLatin1Char('/') + QString::number(dpi);
+  static std::map<QString, std::shared_ptr<const TGlyphTable>> cache;
+  auto found = cache.find(key);
+  if (found != cache.end()) {
+    table_ = found->second;
+    return *table_;
+  }
+  auto t = std::make_shared<TGlyphTable>();
+  const QString& a = Alphabet();
+  QString pairs;
+  for (QChar x : a)
+    for (QChar y : a) pairs += QString(x) + y;
+  QGlyphRun run;
+  qreal ascent = 0;
+  bool ok = LayOut(pairs, f, this, run, ascent);
+  const QVector<quint32> glyphs = ok ? run.glyphIndexes() : QVector<quint32>();
+  const QVector<QPointF> pos = ok ? run.positions() : QVector<QPointF>();
+  ok = ok && glyphs.size() == pairs.size() && pos.size() == pairs.size();
+  std::array<bool, 32> seen{};
+  for (int k = 0; ok && k + 1 < pairs.size(); ++k) {
+    const int c = AlphabetIndex(pairs[k]);
+    const qreal adv = (pos[k + 1].x() - pos[k].x()) * 64;
+    const int adv64 = qRound(adv);
+    if (adv != adv64 || pos[k].y() != pos[0].y()) ok = false;
+    if (!ok) break;
+    if (!seen[c]) {
+      seen[c] = true;
+      t->Glyph[c] = glyphs[k];
+      t->Advance64[c] = adv64;
+    } else if (t->Glyph[c] != glyphs[k] || t->Advance64[c] != adv64) {
+      ok = false;
+    }
+  }
+  for (int c = 0; ok && c < a.size(); ++c) ok = seen[c];
+  if (ok) {
+    t->Raw = run.rawFont();
+    t->Baseline64 = qRound(pos[0].y() * 64);
+    ok = t->Raw.isValid() && t->Baseline64 == qRound(ascent * 64);
+  }
+  if (ok) {
+    t->Usable = true;
+    const QStringList samples = {
+        QString::fromUtf8("-123.45\u00B0C"), QString::fromUtf8("0.00\u00B0C"),
+        QString::fromUtf8("---,--\u00B0C"),  QString::fromUtf8("27,81\u00B0C"),
+        QString::fromUtf8("-8.1\u00B0C"),    QString::fromUtf8("1.5E+6\u00B0C")};
+    for (int w : {width(), width() + 1})
+      for (const QString& s : samples) {
+        QImage ours(qMax(w, 1), qMax(height(), 1), QImage::Format_ARGB32_Premultiplied);
+        ours.setDotsPerMeterX(qRound(logicalDpiX() / 0.0254));
+        ours.setDotsPerMeterY(qRound(logicalDpiY() / 0.0254));
+        ours.fill(Qt::white);
+        QImage theirs = ours;
+        QPainter po(&ours), pt(&theirs);
+        for (QPainter* p : {&po, &pt}) {
+          p->setFont(font());
+          p->setPen(QPen(palette().brush(foregroundRole()), 1));
+        }
+        const bool drawn = DrawGlyphs(po, s, *t);
+        pt.drawText(QRect(0, 0, w, height()),
+                    Qt::AlignHCenter | Qt::AlignTop | Qt::TextForceLeftToRight, s);
+        po.end();
+        pt.end();
+        if (!drawn || ours != theirs) t->Usable = false;
+      }
+  }
+  if (cache.size() >= kTableCacheSize) cache.clear();
+  cache[key] = t;
+  table_ = t;
+  return *table_;
+}
+
+bool TValueLabel::DrawGlyphs(QPainter& p, const QString& text, const TGlyphTable& t) const {
+  const int n = static_cast<int>(text.size());
+  if (n == 0 || n > 64) return false;
+  QVector<quint32> glyphs(n);
+  QVector<QPointF> pos(n);
+  qint64 x = 0;
+  std::array<int, 64> at{};
+  for (int k = 0; k < n; ++k) {
+    const int c = AlphabetIndex(text[k]);
+    if (c < 0) return false;
+    at[static_cast<size_t>(k)] = static_cast<int>(x);
+    glyphs[k] = t.Glyph[static_cast<size_t>(c)];
+    x += t.Advance64[static_cast<size_t>(c)];
+  }
+  // The line is centred in the rectangle from its advance in the layout's
+  // 1/64 pixel, the half unit of an odd difference dropped, as the painter's
+  // text drawing places it. A text wider than the rectangle is left to it.
+  const QRect r = p.device() == this ? contentsRect() : QRect(0, 0, p.device()->width(), height());
+  const qint64 room = static_cast<qint64>(r.width()) * 64;
+  if (x > room) return false;
+  const qint64 x0 = static_cast<qint64>(r.x()) * 64 + (room - x) / 2;
+  const qint64 y0 = static_cast<qint64>(r.y()) * 64 + t.Baseline64;
+  for (int k = 0; k < n; ++k) pos[k] = QPointF((x0 + at[static_cast<size_t>(k)]) / 64.0, y0 / 64.0);
+  QGlyphRun run;
+  run.setRawFont(t.Raw);
+  run.setGlyphIndexes(glyphs);
+  run.setPositions(pos);
+  p.drawGlyphRun(QPointF(0, 0), run);
+  return true;
+}
+
+void TValueLabel::paintEvent(QPaintEvent* e) {
+  lastGlyphs_ = false;
+  const QString s = text();
+  if (s.isEmpty() || !Plain()) {
+    QLabel::paintEvent(e);
+    return;
+  }
+  QPainter p(this);
+  const TGlyphTable& t = Table(p.font());
+  if (!t.Usable) {
+    p.end();
+    QLabel::paintEvent(e);
+    return;
+  }
+  // The pen the style's item text takes: the label's text colour.
+  p.setPen(QPen(palette().brush(foregroundRole()), p.pen().widthF()));
+  lastGlyphs_ = DrawGlyphs(p, s, t);
+  if (!lastGlyphs_) {
+    p.end();
+    QLabel::paintEvent(e);
+  }
+}
