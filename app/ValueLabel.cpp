@@ -1,6 +1,5 @@
 #include "app/ValueLabel.h"
 
-#include <QEvent>
 #include <QGlyphRun>
 #include <QImage>
 #include <QPainter>
@@ -53,11 +52,6 @@ TValueLabel::TValueLabel(QWidget* parent) : QLabel(parent) {
 void TValueLabel::SetGlyphsAllowed(bool on) {
   allowed_ = on;
   update();
-}
-
-void TValueLabel::changeEvent(QEvent* e) {
-  QLabel::changeEvent(e);
-  if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) table_.reset();
 }
 
 // The label as the panel sets it up, drawn by a style that draws item text
@@ -144,7 +138,7 @@ const TValueLabel::TGlyphTable& TValueLabel::Table(const QFont& f) {
           p->setFont(font());
           p->setPen(QPen(palette().brush(foregroundRole()), 1));
         }
-        const bool drawn = DrawGlyphs(po, s, *t);
+        const bool drawn = DrawGlyphs(po, QRect(0, 0, w, height()), s, *t);
         pt.drawText(QRect(0, 0, w, height()),
                     Qt::AlignHCenter | Qt::AlignTop | Qt::TextForceLeftToRight, s);
         po.end();
@@ -158,7 +152,8 @@ const TValueLabel::TGlyphTable& TValueLabel::Table(const QFont& f) {
   return *table_;
 }
 
-bool TValueLabel::DrawGlyphs(QPainter& p, const QString& text, const TGlyphTable& t) const {
+bool TValueLabel::DrawGlyphs(QPainter& p, const QRect& r, const QString& text,
+                             const TGlyphTable& t) const {
   const int n = static_cast<int>(text.size());
   if (n == 0 || n > 64) return false;
   QVector<quint32> glyphs(n);
@@ -175,7 +170,6 @@ bool TValueLabel::DrawGlyphs(QPainter& p, const QString& text, const TGlyphTable
   // The line is centred in the rectangle from its advance in the layout's
   // 1/64 pixel, the half unit of an odd difference dropped, as the painter's
   // text drawing places it. A text wider than the rectangle is left to it.
-  const QRect r = p.device() == this ? contentsRect() : QRect(0, 0, p.device()->width(), height());
   const qint64 room = static_cast<qint64>(r.width()) * 64;
   if (x > room) return false;
   const qint64 x0 = static_cast<qint64>(r.x()) * 64 + (room - x) / 2;
@@ -205,7 +199,7 @@ void TValueLabel::paintEvent(QPaintEvent* e) {
   }
   // The pen the style's item text takes: the label's text colour.
   p.setPen(QPen(palette().brush(foregroundRole()), p.pen().widthF()));
-  lastGlyphs_ = DrawGlyphs(p, s, t);
+  lastGlyphs_ = DrawGlyphs(p, contentsRect(), s, t);
   if (!lastGlyphs_) {
     p.end();
     QLabel::paintEvent(e);

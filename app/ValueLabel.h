@@ -33,12 +33,12 @@ class TValueLabel : public QLabel {
 
  protected:
   void paintEvent(QPaintEvent* e) override;
-  void changeEvent(QEvent* e) override;
 
  private:
   bool Plain() const;
   const TGlyphTable& Table(const QFont& f);
-  bool DrawGlyphs(QPainter& p, const QString& text, const TGlyphTable& t) const;
+  // Text centred at the top of r; false when the table cannot draw it.
+  bool DrawGlyphs(QPainter& p, const QRect& r, const QString& text, const TGlyphTable& t) const;
   bool allowed_ = true;
   bool lastGlyphs_ = false;
   std::shared_ptr<const TGlyphTable> table_;
