@@ -18,7 +18,9 @@ TTempPanel::TTempPanel(QWidget* owner, uint32_t captionColor, const QString& cap
   pal.setColor(QPalette::WindowText, QColor::fromRgb(captionColor));
   setPalette(pal);
 
-  ValueLabel = new TValueLabel(this);
+  value_ = new TValueLabel(this);
+  ValueLabel = value_;
+  value_->Underlay = [this] { return Box(); };
   ValueLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   QPalette lp = ValueLabel->palette();
   lp.setColor(QPalette::WindowText, Qt::red);
@@ -101,15 +103,11 @@ void TTempPanel::resizeEvent(QResizeEvent* e) {
   FitValueFont();
 }
 
-void TTempPanel::paintEvent(QPaintEvent* e) {
+const QImage* TTempPanel::Box() {
+  if (!testAttribute(Qt::WA_OpaquePaintEvent)) return nullptr;
   QStyleOptionGroupBox opt;
   initStyleOption(&opt);
-  const QBrush back = palette().brush(backgroundRole());
   const qreal dpr = devicePixelRatioF();
-  if (!testAttribute(Qt::WA_OpaquePaintEvent)) {
-    QGroupBox::paintEvent(e);
-    return;
-  }
   // What the box's look depends on, compared without formatting anything:
   // this runs with every new value.
   const TBoxKey key{size(), dpr,    static_cast<int>(opt.state), opt.text, palette().cacheKey(),
@@ -119,15 +117,24 @@ void TTempPanel::paintEvent(QPaintEvent* e) {
     // of the style's soft edges rounds the same.
     QImage img(size() * dpr, QImage::Format_ARGB32_Premultiplied);
     img.setDevicePixelRatio(dpr);
-    img.fill(back.color());
+    img.fill(palette().brush(backgroundRole()).color());
     QPainter p(&img);
     style()->drawComplexControl(QStyle::CC_GroupBox, &opt, &p, this);
     p.end();
     boxCache_ = img;
     boxKey_ = key;
   }
+  return &boxCache_;
+}
+
+void TTempPanel::paintEvent(QPaintEvent* e) {
+  const QImage* box = Box();
+  if (!box) {
+    QGroupBox::paintEvent(e);
+    return;
+  }
   QPainter p(this);
-  p.drawImage(0, 0, boxCache_);
+  p.drawImage(0, 0, *box);
 }
 
 void TTempPanel::contextMenuEvent(QContextMenuEvent* e) {
@@ -140,5 +147,5 @@ void TTempPanel::contextMenuEvent(QContextMenuEvent* e) {
 }
 
 void TTempPanel::ShowValue(double x) {
-  ValueLabel->setText(QString::fromStdString(ReadingText(x)));
+  value_->ShowText(QString::fromStdString(ReadingText(x)));
 }

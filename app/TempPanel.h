@@ -41,6 +41,10 @@ class TTempPanel : public QGroupBox {
   void PlaceValueLabel();
   void UpdateOpaque();
   void FitValueFont();
+  // The styled box as the panel paints it; null where the panel paints
+  // otherwise (a patterned background).
+  const QImage* Box();
+  TValueLabel* value_;
   qreal valuePoints_ = 18;
   // The styled box with its background, drawn once per look: every new value
   // repaints the area under the text, and the style's box is slow to draw.

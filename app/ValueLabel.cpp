@@ -1,5 +1,6 @@
 #include "app/ValueLabel.h"
 
+#include <QBackingStore>
 #include <QGlyphRun>
 #include <QImage>
 #include <QPainter>
@@ -7,6 +8,8 @@
 #include <QTextLayout>
 #include <QTextLine>
 #include <QVector>
+#include <QWindow>
+#include <cstring>
 #include <map>
 
 namespace {
@@ -204,4 +207,80 @@ void TValueLabel::paintEvent(QPaintEvent* e) {
     p.end();
     QLabel::paintEvent(e);
   }
+}
+
+void TValueLabel::ShowText(const QString& s) {
+  lastDirect_ = false;
+  if (s == text()) return;
+  if (!direct_ || s.isEmpty() || !isVisible() || !updatesEnabled() || autoFillBackground() ||
+      graphicsEffect() || !Plain()) {
+    setText(s);
+    return;
+  }
+  // The text becomes the label's as always; only the repaint it would ask
+  // for is left out, and asked for after all if the direct drawing fails.
+  setAttribute(Qt::WA_UpdatesDisabled, true);
+  setText(s);
+  setAttribute(Qt::WA_UpdatesDisabled, false);
+  if (ShowDirect(s)) {
+    lastDirect_ = lastGlyphs_ = true;
+  } else {
+    update(contentsRect());
+  }
+}
+
+bool TValueLabel::ShowDirect(const QString& s) {
+  QWidget* top = window();
+  if (top == this) return false;
+  QWindow* win = top->windowHandle();
+  QBackingStore* store = top->backingStore();
+  if (!win || !store || !win->isExposed() || win->surfaceType() != QSurface::RasterSurface)
+    return false;
+  QPaintDevice* dev = store->paintDevice();
+  if (!dev || dev->devType() != QInternal::Image) return false;
+  auto* img = static_cast<QImage*>(dev);
+  const QImage::Format f = img->format();
+  if (img->devicePixelRatio() != 1 ||
+      (f != QImage::Format_RGB32 && f != QImage::Format_ARGB32_Premultiplied))
+    return false;
+  const QImage* under = Underlay ? Underlay() : nullptr;
+  const QRect here = geometry();  // in the parent, where the underlay is
+  if (!under || under->devicePixelRatio() != 1 || under->depth() != 32 ||
+      !under->rect().contains(here))
+    return false;
+  const QPoint off = mapTo(top, QPoint(0, 0));
+  const QRect out(off, size());
+  if (!img->rect().contains(out) || visibleRegion() != QRegion(rect())) return false;
+  const TGlyphTable& t = Table(font());
+  if (!t.Usable) return false;
+
+  if (scratch_.size() != size() || scratch_.format() != f) {
+    scratchPainter_.reset();
+    scratch_ = QImage(size(), f);
+  }
+  // An opaque underlay's pixels are the same bits in either format.
+  const size_t rowBytes = static_cast<size_t>(here.width()) * 4;
+  uchar* sb = scratch_.bits();
+  for (int y = 0; y < here.height(); ++y)
+    std::memcpy(sb + static_cast<ptrdiff_t>(y) * scratch_.bytesPerLine(),
+                under->constScanLine(here.y() + y) + here.x() * 4, rowBytes);
+  if (!scratchPainter_) scratchPainter_ = std::make_unique<QPainter>(&scratch_);
+  QPainter& p = *scratchPainter_;
+  // The pen the label's own painter takes: the text colour, one pixel wide.
+  p.setPen(QPen(palette().brush(foregroundRole()), 1));
+  if (!DrawGlyphs(p, contentsRect(), s, t)) return false;
+
+  store->beginPaint(QRegion(out));
+  // The buffer may be replaced on its way into a paint (a resize).
+  if (store->paintDevice() != dev || img->format() != f) {
+    store->endPaint();
+    return false;
+  }
+  uchar* dst = img->bits();
+  for (int y = 0; y < out.height(); ++y)
+    std::memcpy(dst + static_cast<ptrdiff_t>(off.y() + y) * img->bytesPerLine() + off.x() * 4,
+                scratch_.constScanLine(y), rowBytes);
+  store->endPaint();
+  store->flush(QRegion(out), win);
+  return true;
 }

@@ -7,10 +7,13 @@
 // layout places them; for any other font, text or look, the label draws as
 // it always does.
 #include <QFont>
+#include <QImage>
 #include <QLabel>
+#include <QPainter>
 #include <QRawFont>
 #include <QString>
 #include <array>
+#include <functional>
 #include <memory>
 
 class TValueLabel : public QLabel {
@@ -20,6 +23,19 @@ class TValueLabel : public QLabel {
   void SetGlyphsAllowed(bool on);
   // Whether the last paint drew from the glyph table.
   bool LastPaintUsedGlyphs() const { return lastGlyphs_; }
+
+  // Sets the text. Where the glyphs can draw it, nothing lies over the label
+  // and the parent's drawing under it is known (Underlay), the new text is
+  // drawn into the window's buffer and sent to the screen at once, without a
+  // paint event through the parent and the label; otherwise as setText.
+  void ShowText(const QString& text);
+  // The parent's drawing, in its own coordinates, as its paint leaves it
+  // under the label (null: not known).
+  std::function<const QImage*()> Underlay;
+  // Off: ShowText is setText (for comparing the two).
+  void SetDirectShow(bool on) { direct_ = on; }
+  // Whether the last ShowText drew directly.
+  bool LastShowDirect() const { return lastDirect_; }
 
   // The characters a reading is written with.
   static const QString& Alphabet();
@@ -39,6 +55,7 @@ class TValueLabel : public QLabel {
   const TGlyphTable& Table(const QFont& f);
   // Text centred at the top of r; false when the table cannot draw it.
   bool DrawGlyphs(QPainter& p, const QRect& r, const QString& text, const TGlyphTable& t) const;
+  bool ShowDirect(const QString& text);
   bool allowed_ = true;
   bool lastGlyphs_ = false;
   std::shared_ptr<const TGlyphTable> table_;
@@ -46,4 +63,11 @@ class TValueLabel : public QLabel {
   int tableDpi_ = 0;
   mutable const QStyle* styleChecked_ = nullptr;
   mutable bool styleOk_ = false;
+  bool direct_ = true;
+  bool lastDirect_ = false;
+  // The label's picture is put together here, in the window buffer's
+  // format, with a painter kept on it: a painter's set-up on the window's
+  // buffer would cost more than the text.
+  QImage scratch_;
+  std::unique_ptr<QPainter> scratchPainter_;
 };

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QBackingStore>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QLabel>
@@ -105,6 +106,89 @@ TEST(ValueLabel, OtherTextsAndLooksAreTheLabelsOwnDrawing) {
   t.Panel.ValueLabel->setFont(f);
   t.Plain.setFont(f);
   ASSERT_EQ(t.Differing(QString::fromUtf8("-3.75\u00B0C")), 0);
+}
+
+// A new reading drawn straight into the window's buffer must leave there
+// what a paint of the panel leaves, without any paint event; where something
+// lies over the label, or the text is not a reading, it is painted as usual.
+struct TPaintCounter : QObject {
+  int Paints = 0;
+  bool eventFilter(QObject*, QEvent* e) override {
+    Paints += e->type() == QEvent::Paint;
+    return false;
+  }
+};
+
+struct TPanelWindow {
+  QWidget Window;
+  TTempPanel* Panel = new TTempPanel(&Window, 0x0000FF, "Temp 1:1");
+  TValueLabel* Value = static_cast<TValueLabel*>(Panel->ValueLabel);
+  TPaintCounter Count;
+  TPanelWindow() {
+    Window.resize(300, 120);
+    Panel->setGeometry(37, 21, 111, 50);
+    Window.show();
+    QApplication::processEvents();
+    Window.repaint();  // nothing left to paint from the start
+    QApplication::processEvents();
+    Value->installEventFilter(&Count);
+    Panel->installEventFilter(&Count);
+  }
+  // The label's pixels in the window's buffer.
+  QImage Shown() const {
+    const auto* img = static_cast<const QImage*>(Window.backingStore()->paintDevice());
+    const QRect r(Value->mapTo(&Window, QPoint(0, 0)), Value->size());
+    return img->copy(r).convertToFormat(QImage::Format_RGB32);
+  }
+  // What a paint of the panel and its label leaves for the same text.
+  QImage Painted() {
+    Panel->repaint();
+    return Shown();
+  }
+};
+
+TEST(ValueLabel, AReadingGoesStraightToTheWindowAsItsPaintWouldDrawIt) {
+  TPanelWindow w;
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<double> value(-199, 999);
+  for (int i = 0; i < 40; ++i) {
+    QString s = QString::number(value(rng), 'f', 2) + QString::fromUtf8("\u00B0C");
+    if (i % 2) s.replace('.', ',');
+    w.Count.Paints = 0;
+    w.Value->ShowText(s);
+    QApplication::processEvents();
+    ASSERT_TRUE(w.Value->LastShowDirect()) << s.toStdString();
+    EXPECT_EQ(w.Count.Paints, 0) << s.toStdString() << " reading " << i;
+    EXPECT_EQ(w.Value->text(), s);
+    const QImage direct = w.Shown();
+    ASSERT_EQ(direct, w.Painted()) << s.toStdString();
+    if (i == 20) {
+      w.Panel->ShowStale(true);  // grey, then drawn directly again
+      QApplication::processEvents();
+    }
+  }
+
+  // Not a reading: the label paints it.
+  w.Count.Paints = 0;
+  w.Value->ShowText("n/a");
+  QApplication::processEvents();
+  EXPECT_FALSE(w.Value->LastShowDirect());
+  EXPECT_GT(w.Count.Paints, 0);
+  EXPECT_EQ(w.Shown(), w.Painted());
+
+  // Something over the label: painted, and what lies over it stays.
+  QLabel over("over", w.Panel);
+  over.setAutoFillBackground(true);
+  over.setGeometry(w.Value->geometry().adjusted(0, 0, -60, 0));
+  over.show();
+  QApplication::processEvents();
+  w.Count.Paints = 0;
+  w.Value->ShowText(QString::fromUtf8("-8.88\u00B0C"));
+  QApplication::processEvents();
+  EXPECT_FALSE(w.Value->LastShowDirect());
+  EXPECT_GT(w.Count.Paints, 0);
+  const QImage shown = w.Shown();
+  EXPECT_EQ(shown, w.Painted()) << "drawn over the label above it";
 }
 
 }  // namespace
