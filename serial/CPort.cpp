@@ -114,6 +114,12 @@ void TCustomComPort::CallLinks(Handler TComLink::*handler, const Args&... args) 
       (l->*handler)(this, args...);
 }
 
+template <class Handler>
+bool TCustomComPort::HasLink(Handler TComLink::*handler) const {
+  return std::any_of(links_.begin(), links_.end(),
+                     [&](const TComLink* l) { return static_cast<bool>(l->*handler); });
+}
+
 template <class Handler, class... Args>
 void TCustomComPort::Announce(Handler TComLink::*link, void (TCustomComPort::*own)(Args...),
                               Args... args) {
@@ -411,7 +417,8 @@ int TCustomComPort::FillQueue(size_t want) {
   const size_t full = static_cast<size_t>(std::max(buffer_.InputSize(), 0)) * 8 / 10;
   while (total < want) {
     int n = 0;
-    int e = device_->Read(buf, static_cast<int>(std::min(sizeof buf, want - total)), n);
+    const size_t asked = std::min(sizeof buf, want - total);
+    int e = device_->Read(buf, static_cast<int>(asked), n);
     if (e != 0) return e;
     if (n <= 0) break;
     const bool wasBelow = inQueue_.size() < full;
@@ -422,6 +429,9 @@ int TCustomComPort::FillQueue(size_t want) {
     pendingEvents_ |= 1u << evRxChar;
     if (wasBelow && full > 0 && inQueue_.size() >= full) pendingEvents_ |= 1u << evRx80Full;
     total += static_cast<size_t>(n);
+    // Fewer than asked for: the device had no more just now, and asking
+    // again would only be told so.
+    if (static_cast<size_t>(n) < asked) break;
   }
   return 0;
 }
@@ -456,7 +466,10 @@ int TCustomComPort::ReadText(std::string& text, int count) {
       err = TakeInput(text, want);
       // Events raised by bytes this read took from the device are the
       // event thread's to report.
-      wake = thread_ && (pendingEvents_ != 0 || (wasFull && inQueue_.size() < kQueueCap));
+      // An event thread that is not waiting (it is handing over the last
+      // batch) looks at them before it waits again.
+      wake = thread_ && threadWaiting_ &&
+             (pendingEvents_ != 0 || (wasFull && inQueue_.size() < kQueueCap));
     }
     if (wake) device_->Interrupt();
     if (text.size() > before) deadline.NoteByte(TReadDeadline::Clock::now());
@@ -473,7 +486,9 @@ int TCustomComPort::ReadText(std::string& text, int count) {
     int e = device_->WaitInput(static_cast<int>(wait));
     if (e != 0 && text.empty()) throw EComPort(CError_ReadFailed, e);
   }
-  if (PendingInputCount() == 0) CallLinks(&TComLink::OnRx, false);
+  // Only a link is told that nothing more is pending: without one the
+  // device is not asked.
+  if (HasLink(&TComLink::OnRx) && PendingInputCount() == 0) CallLinks(&TComLink::OnRx, false);
   return static_cast<int>(text.size());
 }
 

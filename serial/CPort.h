@@ -169,6 +169,8 @@ class TCustomComPort {
   // Links first, in the order they were attached; a link may detach itself.
   template <class Handler, class... Args>
   void CallLinks(Handler TComLink::*handler, const Args&... args);
+  template <class Handler>
+  bool HasLink(Handler TComLink::*handler) const;
   // A notification both links and the port receive: links first, then the
   // port's own handler.
   template <class Handler, class... Args>
@@ -226,6 +228,7 @@ class TCustomComPort {
   std::mutex ioLock_;
   std::deque<char> inQueue_;
   uint32_t pendingEvents_ = 0;  // TComEvents bits raised by FillQueue
+  bool threadWaiting_ = false;  // the event thread waits on the device
   std::atomic<bool> wroteSinceEmpty_{false};
   char liveEventChar_ = 0;  // EventChar as the device has it
 };

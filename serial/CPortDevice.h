@@ -78,8 +78,8 @@ class TComDevice {
   virtual int SetupComm(int inputSize, int outputSize) = 0;
   virtual int SetCommState(const TComDCB& dcb) = 0;
   virtual int SetCommTimeouts(const TComTimeoutValues& t) = 0;
-  // Never waits. got = 0 means nothing is queued; a vanished device is an
-  // error (EIO, ENXIO, ENODEV), never a zero-byte success.
+  // Never waits. got < count means nothing more is queued; a vanished
+  // device is an error (EIO, ENXIO, ENODEV), never a zero-byte success.
   virtual int Read(char* buf, int count, int& got) = 0;
   // Writes all bytes, waiting for room; gives up after timeoutMs (< 0: no
   // limit) or an AbortIo(), with written telling how far it came.

@@ -235,18 +235,24 @@ class TPosixComDevice : public TComDevice {
     got = 0;
     if (fd_ < 0) return EBADF;
     if (count <= 0) return 0;
-    std::vector<char> raw(static_cast<size_t>(count));
+    // A reply fits the stack; a large read gets room of its own.
+    char small[512];
+    std::vector<char> large;
+    if (count > static_cast<int>(sizeof small)) large.resize(static_cast<size_t>(count));
+    char* raw = large.empty() ? small : large.data();
     for (;;) {
-      ssize_t n = ::read(fd_, raw.data(), raw.size());
+      const size_t asked = static_cast<size_t>(count - got);
+      ssize_t n = ::read(fd_, raw, asked);
       if (n == 0) return EIO;  // hang-up: the device is gone
       if (n < 0) {
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
         return errno;
       }
-      for (ssize_t i = 0; i < n; ++i) Accept(raw[static_cast<size_t>(i)], buf, got);
-      // Discarded nulls or error marks may have eaten the whole chunk.
-      if (got > 0 || n < static_cast<ssize_t>(raw.size())) return 0;
+      for (ssize_t i = 0; i < n; ++i) Accept(raw[i], buf, got);
+      // On until the buffer is full or the device has no more: discarded
+      // nulls or error marks may have eaten part of the chunk.
+      if (got >= count || n < static_cast<ssize_t>(asked)) return 0;
     }
   }
 

@@ -70,18 +70,25 @@ void TComThread::Run() {
     port_->pendingEvents_ = 0;
   }
   while (!stop_) {
-    bool room;
+    bool room, raised;
     {
       std::lock_guard<std::mutex> lk(port_->ioLock_);
       room = port_->inQueue_.size() < cap;
+      // Events raised by a read on the window thread while this thread was
+      // not waiting are dispatched without a wait; a read that raises them
+      // while it waits interrupts the wait.
+      raised = port_->pendingEvents_ != 0;
+      port_->threadWaiting_ = !raised;
     }
     uint32_t flags = 0;
-    if (dev->WaitEvent(sample ? kSampleIntervalMs : -1, wantBytes && room, flags) != 0) break;
+    if (!raised && dev->WaitEvent(sample ? kSampleIntervalMs : -1, wantBytes && room, flags) != 0)
+      break;
     if (stop_) break;
     bool gone = (flags & wfGone) != 0;
     uint32_t occurred = 0;
     {
       std::lock_guard<std::mutex> lk(port_->ioLock_);
+      port_->threadWaiting_ = false;
       if ((flags & wfInput) && port_->FillQueue(cap - std::min(cap, port_->inQueue_.size())) != 0)
         gone = true;
       occurred = port_->pendingEvents_;
@@ -104,6 +111,7 @@ void TComThread::Drain() {
     std::lock_guard<std::mutex> lk(port_->ioLock_);
     port_->inQueue_.clear();
     port_->pendingEvents_ = 0;
+    port_->threadWaiting_ = false;
   }
   port_->handOver_->Signal([this] { finished_ = true; });
 }
