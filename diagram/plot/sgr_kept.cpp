@@ -3,6 +3,7 @@
 // where something changed; everything else in the off-screen image already
 // shows what a full drawing would draw there.
 #include <QPainter>
+#include <array>
 #include <chrono>
 #include <optional>
 
@@ -157,14 +158,18 @@ bool Tsp_XYPlot::DrawFieldKept(QPainter* p) {
                                                              runs_);
       // The window gets a few rectangles: each costs a painter's set-up,
       // far more than copying the unchanged pixels between near runs.
-      QRect rect = runs_.Runs.front().Rect();
-      int rects = 0;
+      // Joined into a region only when they are few: each join of a region
+      // costs more than the rectangle it adds.
+      QRect rect = runs_.Runs.front().Rect(), all = rect;
+      std::array<QRect, kWindowRects> rects;
+      int count = 0;
       auto flush = [&] {
-        changedRegion_ += rect;
-        ++rects;
+        if (count < kWindowRects) rects[static_cast<size_t>(count)] = rect;
+        ++count;
       };
       for (size_t k = 1; k < runs_.Runs.size(); ++k) {
         const TColumnRun& r = runs_.Runs[k];
+        all |= r.Rect();
         if (r.First - rect.right() > kWindowGap) {
           flush();
           rect = r.Rect();
@@ -173,7 +178,10 @@ bool Tsp_XYPlot::DrawFieldKept(QPainter* p) {
         }
       }
       flush();
-      if (rects > kWindowRects) changedRegion_ = changedRegion_.boundingRect();
+      if (count > kWindowRects)
+        changedRegion_ = all;
+      else
+        for (int k = 0; k < count; ++k) changedRegion_ += rects[static_cast<size_t>(k)];
     }
     lastRedrawn_ = share;
   }
