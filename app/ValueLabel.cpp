@@ -12,6 +12,8 @@
 #include <cstring>
 #include <map>
 
+#include "diagram/plot/sgr_def.h"
+
 namespace {
 
 int AlphabetIndex(QChar c) {
@@ -232,17 +234,12 @@ void TValueLabel::ShowText(const QString& s) {
 bool TValueLabel::ShowDirect(const QString& s) {
   QWidget* top = window();
   if (top == this) return false;
-  QWindow* win = top->windowHandle();
-  QBackingStore* store = top->backingStore();
-  if (!win || !store || !win->isExposed() || win->surfaceType() != QSurface::RasterSurface)
-    return false;
-  QPaintDevice* dev = store->paintDevice();
-  if (!dev || dev->devType() != QInternal::Image) return false;
-  auto* img = static_cast<QImage*>(dev);
+  QWindow* win = nullptr;
+  QBackingStore* store = nullptr;
+  QImage* img = WindowBufferImage(this, win, store, false);
+  if (!img) return false;
+  QPaintDevice* dev = img;
   const QImage::Format f = img->format();
-  if (img->devicePixelRatio() != 1 ||
-      (f != QImage::Format_RGB32 && f != QImage::Format_ARGB32_Premultiplied))
-    return false;
   const QImage* under = Underlay ? Underlay() : nullptr;
   const QRect here = geometry();  // in the parent, where the underlay is
   if (!under || under->devicePixelRatio() != 1 || under->depth() != 32 ||

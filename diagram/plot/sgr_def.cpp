@@ -192,21 +192,32 @@ void Tsp_XYPlot::RepaintNow() {
 // tree for what is a copy of a few rectangles. Only where the copy is all a
 // paint would do: no overlay drawn, nothing over the plot, a plain raster
 // window at one pixel per unit in a format the image's pixels fit.
+QImage* WindowBufferImage(QWidget* w, QWindow*& win, QBackingStore*& store, bool plainArgb) {
+  QWidget* top = w->window();
+  win = top->windowHandle();
+  store = top->backingStore();
+  if (!win || !store || !win->isExposed() || win->surfaceType() != QSurface::RasterSurface)
+    return nullptr;
+  QPaintDevice* dev = store->paintDevice();
+  if (!dev || dev->devType() != QInternal::Image) return nullptr;
+  auto* img = static_cast<QImage*>(dev);
+  const QImage::Format f = img->format();
+  if (img->devicePixelRatio() != 1 ||
+      (f != QImage::Format_RGB32 && f != QImage::Format_ARGB32_Premultiplied &&
+       !(plainArgb && f == QImage::Format_ARGB32)))
+    return nullptr;
+  return img;
+}
+
 bool Tsp_XYPlot::ShowChanged(const QRegion& region) {
   if (!directShow_ || xCursorOn_ || bandShown_) return false;
   QWidget* top = window();
-  QWindow* win = top->windowHandle();
-  QBackingStore* store = top->backingStore();
-  if (!win || !store || !win->isExposed() || win->surfaceType() != QSurface::RasterSurface)
-    return false;
-  QPaintDevice* dev = store->paintDevice();
-  if (!dev || dev->devType() != QInternal::Image) return false;
-  auto* img = static_cast<QImage*>(dev);
+  QWindow* win = nullptr;
+  QBackingStore* store = nullptr;
+  QImage* img = WindowBufferImage(this, win, store, true);
+  if (!img || bitmap_.devicePixelRatio() != 1) return false;
+  QPaintDevice* dev = img;
   const QImage::Format f = img->format();
-  if (img->devicePixelRatio() != 1 || bitmap_.devicePixelRatio() != 1 ||
-      (f != QImage::Format_RGB32 && f != QImage::Format_ARGB32_Premultiplied &&
-       f != QImage::Format_ARGB32))
-    return false;
   for (const QObject* o : children())
     if (o->isWidgetType() && static_cast<const QWidget*>(o)->isVisible()) return false;
   const QPoint off = mapTo(top, QPoint(0, 0));

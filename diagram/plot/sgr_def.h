@@ -17,6 +17,14 @@
 #include "diagram/plot/sgr_scale.h"
 #include "diagram/plot/sgr_thread.h"
 
+// The pixels of w's window as Qt paints them, where a widget may write into
+// them directly: a shown, plain raster window at one pixel per unit, its
+// buffer an image of 32-bit pixels (RGB32 or premultiplied ARGB32, or plain
+// ARGB32 where allowed). Null otherwise.
+class QBackingStore;
+class QWindow;
+QImage* WindowBufferImage(QWidget* w, QWindow*& win, QBackingStore*& store, bool plainArgb);
+
 class Tsp_XYPlot;
 class Tsp_DataSeries;
 
