@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <new>
@@ -42,13 +43,26 @@ void Tsp_XYDataSeries::AttrChanged(bool) {
 namespace {
 constexpr size_t kLargePage = size_t(2) << 20;
 constexpr size_t kLargeFrom = size_t(1) << 20;
+size_t LargeBufferBytes(size_t bytes) {
+  return (bytes + kLargePage - 1) / kLargePage * kLargePage;
+}
 }  // namespace
 
 void* AllocateLargeBuffer(size_t bytes) {
   if (bytes < kLargeFrom) return ::operator new(bytes);
-  const size_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
-  void* p = std::aligned_alloc(kLargePage, rounded);
-  if (!p) throw std::bad_alloc();
+  // Fresh pages straight from the system, aligned to a large page: memory the
+  // heap hands back was already touched in small pages and would stay in
+  // them (the heap serves a buffer the size of one it was given back).
+  const size_t rounded = LargeBufferBytes(bytes);
+  void* raw = ::mmap(nullptr, rounded + kLargePage, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) throw std::bad_alloc();
+  char* const begin = static_cast<char*>(raw);
+  char* const p = reinterpret_cast<char*>((reinterpret_cast<uintptr_t>(begin) + kLargePage - 1) &
+                                          ~static_cast<uintptr_t>(kLargePage - 1));
+  if (p > begin) ::munmap(begin, static_cast<size_t>(p - begin));
+  char* const end = begin + rounded + kLargePage;
+  if (end > p + rounded) ::munmap(p + rounded, static_cast<size_t>(end - (p + rounded)));
   // Only a request: without large pages the buffer works the same.
   ::madvise(p, rounded, MADV_HUGEPAGE);
   return p;
@@ -58,7 +72,7 @@ void FreeLargeBuffer(void* p, size_t bytes) {
   if (bytes < kLargeFrom)
     ::operator delete(p);
   else
-    std::free(p);
+    ::munmap(p, LargeBufferBytes(bytes));
 }
 
 void Tsp_XYDataSeries::Grow() {

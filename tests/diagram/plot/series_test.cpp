@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <deque>
 #include <random>
 
@@ -126,6 +127,29 @@ TEST(SeriesStorage, SteadyTrimDoesNotGrow) {
   }
   EXPECT_EQ(s.Capacity(), cap);
   EXPECT_DOUBLE_EQ(s.GetX(0), 45000);
+}
+
+// Past a megabyte the ring lives on pages of its own, aligned to a large
+// page; every point survives each move to a larger ring.
+TEST(SeriesStorage, LargeRingsKeepEveryPointAndAreAligned) {
+  Tsp_XYLine s;
+  constexpr int kPoints = 200000;  // about 3 MB of points
+  for (int i = 0; i < kPoints; ++i) s.AddXY(i, std::sin(i * 0.001));
+  ASSERT_EQ(s.Count(), kPoints);
+  for (int i = 0; i < kPoints; i += 997) {
+    ASSERT_DOUBLE_EQ(s.GetX(i), i);
+    ASSERT_DOUBLE_EQ(s.GetY(i), std::sin(i * 0.001));
+  }
+  for (int i = 0; i < 1000; ++i) s.Delete(0);
+  EXPECT_DOUBLE_EQ(s.GetX(0), 1000);
+
+  void* p = AllocateLargeBuffer(size_t(3) << 20);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % (size_t(2) << 20), 0u);
+  static_cast<char*>(p)[(size_t(3) << 20) - 1] = 1;  // all of it is usable
+  FreeLargeBuffer(p, size_t(3) << 20);
+  void* small = AllocateLargeBuffer(1000);
+  static_cast<char*>(small)[999] = 1;
+  FreeLargeBuffer(small, 1000);
 }
 
 TEST(PointAttr, HalfSizes) {
