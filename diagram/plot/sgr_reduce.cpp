@@ -171,7 +171,7 @@ class Tsp_ColumnReducer {
 
   // Columns of the last drawing are kept while the zoom, the temperature
   // scale and the stored points (apart from the two ends) are the same.
-  void CheckKeptColumns(const Tsp_Axis& ax, const Tsp_Axis& ay) {
+  Tsp_XYLine::TColumnKey Key(const Tsp_Axis& ax, const Tsp_Axis& ay) const {
     Tsp_XYLine::TColumnKey key;
     key.Xppu = ax.PixelsPerUnit();
     key.Xop = ax.OriginPixel();
@@ -181,16 +181,33 @@ class Tsp_ColumnReducer {
     key.Lo = lo_;
     key.Hi = hi_;
     key.Stamp = line_.EditStamp();
+    return key;
+  }
+  bool ColumnsMatch(const Tsp_XYLine::TColumnKey& key) const {
+    return key == line_.columnKey_ && line_.columns_.size() == static_cast<size_t>(hi_ - lo_ + 1);
+  }
+  void CheckKeptColumns(const Tsp_Axis& ax, const Tsp_Axis& ay) {
+    const Tsp_XYLine::TColumnKey key = Key(ax, ay);
     std::vector<TColumn>& columns = line_.columns_;
-    if (!(key == line_.columnKey_) || columns.size() != static_cast<size_t>(hi_ - lo_ + 1)) {
+    if (!ColumnsMatch(key)) {
       columns.assign(static_cast<size_t>(hi_ - lo_ + 1), TColumn());
       line_.stays_.assign(columns.size(), -kInf);
       line_.columnKey_ = key;
       line_.columnsKept_ = false;
     }
-    if (line_.columnsKept_) PrefetchMovedEnds();
+    if (line_.columnsKept_ && !line_.prefetched_) PrefetchMovedEnds();
+    line_.prefetched_ = false;
   }
 
+ public:
+  // Asks for what the next drawing will read of the kept columns, so that
+  // the plot can ask for all its lines' before the first of them is drawn.
+  void Prefetch(const Tsp_Axis& ax, const Tsp_Axis& ay) {
+    line_.prefetched_ = line_.columnsKept_ && ColumnsMatch(Key(ax, ay));
+    if (line_.prefetched_) PrefetchMovedEnds();
+  }
+
+ private:
   // Where a kept column's end no longer maps where it did (the axis slid a
   // point across the column edge), the points there will be read. They lie
   // scattered over a large buffer that is rarely in the cache, so they are
@@ -202,8 +219,20 @@ class Tsp_ColumnReducer {
     const std::vector<TColumn>& columns = line_.columns_;
     const std::vector<double>& stays = line_.stays_;
     const bool sieve = stays.size() == columns.size() && mapX_.ov >= line_.staysOv_;
+    size_t passed = columns.size();  // the last column with points the sieve passes over
     for (size_t k = 0; k < columns.size(); ++k) {
-      if (sieve && mapX_.ov < stays[k]) continue;
+      if (sieve && mapX_.ov < stays[k]) {
+        if (stays[k] != kInf) passed = k;
+        continue;
+      }
+      // The walk passes over to here from the last such column, and reads
+      // its entry (which spans two cache lines).
+      if (passed < k) {
+        const char* e = reinterpret_cast<const char*>(&columns[passed]);
+        __builtin_prefetch(e);
+        __builtin_prefetch(e + sizeof(TColumn) - 1);
+        passed = columns.size();
+      }
       const TColumn& col = columns[k];
       if (col.Seq0 < 0 || !col.HasNext) continue;
       const int64_t e = col.Seq1 - seq0_;  // the first point after the column
@@ -509,4 +538,9 @@ class Tsp_ColumnReducer {
 void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>* out,
                               bool note) {
   Tsp_ColumnReducer(*this, ax, ay, out, note ? &drawn_ : nullptr).Run(ax, ay);
+}
+
+void Tsp_XYLine::DirectPrefetch() {
+  if (!HAxis() || !VAxis() || !Plot() || drawing_ != ldReduced) return;
+  Tsp_ColumnReducer(*this, *HAxis(), *VAxis(), nullptr, nullptr).Prefetch(*HAxis(), *VAxis());
 }
