@@ -221,7 +221,8 @@ bool Tsp_XYPlot::ShowChanged(const QRegion& region) {
   for (const QObject* o : children())
     if (o->isWidgetType() && static_cast<const QWidget*>(o)->isVisible()) return false;
   const QPoint off = mapTo(top, QPoint(0, 0));
-  const QRegion shown = region & rect();
+  // The changed parts lie in the field as a rule: no region operation then.
+  const QRegion shown = rect().contains(region.boundingRect()) ? region : region & rect();
   if (!QRect(off, size()).isValid() || !img->rect().contains(QRect(off, size())) ||
       visibleRegion() != QRegion(rect()))
     return false;
