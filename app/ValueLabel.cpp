@@ -60,13 +60,15 @@ void TValueLabel::SetGlyphsAllowed(bool on) {
 }
 
 // The label as the panel sets it up, drawn by a style that draws item text
-// with the painter's own text drawing.
-bool TValueLabel::Plain() const {
+// with the painter's own text drawing. For a new text (newText) the picture
+// and the pixel ratio are left out: setting the text drops any picture, and
+// the direct drawing checks the ratio of the window's buffer.
+bool TValueLabel::Plain(bool newText) const {
   if (!allowed_ || !isEnabled() || frameShape() != QFrame::NoFrame || margin() != 0 ||
       indent() > 0 || wordWrap() || alignment() != (Qt::AlignHCenter | Qt::AlignTop) ||
       layoutDirection() != Qt::LeftToRight || textFormat() != Qt::PlainText || buddy() ||
       (textInteractionFlags() & (Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard)) ||
-      devicePixelRatioF() != 1 || !pixmap().isNull())
+      (!newText && (devicePixelRatioF() != 1 || !pixmap().isNull())))
     return false;
   if (style() != styleChecked_) {
     styleChecked_ = style();
@@ -215,7 +217,7 @@ void TValueLabel::ShowText(const QString& s) {
   lastDirect_ = false;
   if (s == text()) return;
   if (!direct_ || s.isEmpty() || !isVisible() || !updatesEnabled() || autoFillBackground() ||
-      graphicsEffect() || !Plain()) {
+      graphicsEffect() || !Plain(true)) {
     setText(s);
     return;
   }

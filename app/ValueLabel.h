@@ -51,7 +51,7 @@ class TValueLabel : public QLabel {
   void paintEvent(QPaintEvent* e) override;
 
  private:
-  bool Plain() const;
+  bool Plain(bool newText = false) const;
   const TGlyphTable& Table(const QFont& f);
   // Text centred at the top of r; false when the table cannot draw it.
   bool DrawGlyphs(QPainter& p, const QRect& r, const QString& text, const TGlyphTable& t) const;
