@@ -221,9 +221,13 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   // scales keep their zoom (the time axis only slides) and the points only
   // grow at the end and drop at the start, a column holding the same points
   // as before reuses its extremes instead of visiting them again.
-  struct TColumn {
-    int64_t Seq0 = -1, Seq1 = -1;  // running numbers of its points [Seq0, Seq1)
-    int YFirst = 0, YMin = 0, YMax = 0, YLast = 0;
+  // One cache line each: a drawing after a line's pause finds few of them
+  // cached, and reads many.
+  struct alignas(64) TColumn {
+    int64_t Seq0 = -1;   // running number of its first point (-1: none)
+    int32_t Length = 0;  // its points: [Seq0, Seq0 + Length)
+    int16_t YFirst = 0, YMin = 0, YMax = 0, YLast = 0;
+    bool HasNext = false;
     // The lowest and highest value: a point that leaves the column changes
     // neither unless it held one of them (many points share the extreme
     // pixel, few the extreme value).
@@ -232,10 +236,11 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
     // ends on the next drawing does not reach into the (large, by then no
     // longer cached) point buffer.
     double XLast = 0, XNext = 0;
-    bool HasNext = false;
     // The axis origin from which its first point maps one column left.
     double StaysFirst = 0;
+    int64_t Seq1() const { return Seq0 < 0 ? -1 : Seq0 + Length; }
   };
+  static_assert(sizeof(TColumn) == 64, "a column entry is one cache line");
   struct TColumnKey {
     double Xppu = 0, Xop = 0, Yov = 0, Yppu = 0, Yop = 0;
     int Lo = 0, Hi = -1;

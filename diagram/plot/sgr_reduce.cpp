@@ -20,7 +20,7 @@ template <typename TColumnT, typename TValue>
 bool SlideColumn(TColumnT& col, int64_t seq0, int i, int j, TValue value) {
   constexpr int64_t kMaxMoved = 16;
   if (col.Seq0 < 0) return false;
-  const int64_t c0 = col.Seq0 - seq0, c1 = col.Seq1 - seq0;  // kept range, as indexes now
+  const int64_t c0 = col.Seq0 - seq0, c1 = col.Seq1() - seq0;  // kept range, as indexes now
   if (c0 < 0 || c1 <= c0 || c0 >= j || c1 <= i) return false;
   if (std::abs(c0 - i) + std::abs(c1 - j) > kMaxMoved) return false;
   double lo = col.VMin, hi = col.VMax;
@@ -214,7 +214,7 @@ class Tsp_ColumnReducer {
   // asked for now, all at once, rather than waited for one by one.
   // Where the columns' thresholds hold, only a column whose threshold the
   // origin has reached can have a moved end: the others' entries are not
-  // read at all (most of them, at a line's pace, and 80 bytes each).
+  // read at all (most of them, at a line's pace, a cache line each).
   void PrefetchMovedEnds() const {
     const std::vector<TColumn>& columns = line_.columns_;
     const std::vector<double>& stays = line_.stays_;
@@ -226,16 +226,14 @@ class Tsp_ColumnReducer {
         continue;
       }
       // The walk passes over to here from the last such column, and reads
-      // its entry (which spans two cache lines).
+      // its entry.
       if (passed < k) {
-        const char* e = reinterpret_cast<const char*>(&columns[passed]);
-        __builtin_prefetch(e);
-        __builtin_prefetch(e + sizeof(TColumn) - 1);
+        __builtin_prefetch(&columns[passed]);
         passed = columns.size();
       }
       const TColumn& col = columns[k];
       if (col.Seq0 < 0 || !col.HasNext) continue;
-      const int64_t e = col.Seq1 - seq0_;  // the first point after the column
+      const int64_t e = col.Seq1() - seq0_;  // the first point after the column
       if (e < 2 || e >= n_) continue;
       const int c = lo_ + static_cast<int>(k);
       const bool lostLast = mapX_(col.XLast) != c, gotNext = mapX_(col.XNext) == c;
@@ -288,7 +286,7 @@ class Tsp_ColumnReducer {
     }
     if (full < 0) return false;
     const TColumn& col = Column(full);
-    const int64_t j = col.Seq1 - seq0_;
+    const int64_t j = col.Seq1() - seq0_;
     if (col.Seq0 < seq0_ || j <= i || j >= n_) return false;  // not expected
     prev_ = QPoint(full, col.YLast);
     havePrev_ = true;
@@ -297,7 +295,7 @@ class Tsp_ColumnReducer {
     // The point after the passed column is known by its X: reading it from
     // the buffer would be a cache miss per changed column.
     c = col.HasNext ? mapX_(col.XNext) : Px(i);
-    run = static_cast<int>(col.Seq1 - col.Seq0);
+    run = col.Length;
     last = full;
     return true;
   }
@@ -383,8 +381,8 @@ class Tsp_ColumnReducer {
     int g = std::min(i + run, n_);
     const TColumn* kept = nullptr;  // last time's column ending at g
     const TColumn& col = Column(c);
-    if (col.Seq0 >= 0 && col.Seq1 - seq0_ > i && col.Seq1 - seq0_ <= n_) {
-      g = static_cast<int>(col.Seq1 - seq0_);
+    if (col.Seq0 >= 0 && col.Seq1() - seq0_ > i && col.Seq1() - seq0_ <= n_) {
+      g = static_cast<int>(col.Seq1() - seq0_);
       kept = &col;
     }
     // The kept X values are those of the same stored points (the edit stamp
@@ -440,18 +438,18 @@ class Tsp_ColumnReducer {
     bool changed = false;
     moved = false;
     const int64_t s0 = seq0_ + i, s1 = seq0_ + j;
-    if (col.Seq0 != s0 || col.Seq1 != s1) {
+    if (col.Seq0 != s0 || col.Seq1() != s1) {
       moved = true;
       // An end that is the same point keeps what was found of it (the same
       // stored points, mapped the same way): at a line's pace most columns
       // move at one end only, and the other end's point is rarely cached.
       const bool sameStart = col.Seq0 == s0;
-      const bool sameEnd = col.Seq1 == s1;
+      const bool sameEnd = col.Seq1() == s1;
       const int yLast = col.YLast;
       if (j - i == 1) {
         const double v = At(i).y;
         col.VMin = col.VMax = v;
-        col.YMin = col.YMax = col.YLast = mapY_(v);
+        col.YMin = col.YMax = col.YLast = static_cast<int16_t>(mapY_(v));
       } else {
         if (!SlideColumn(col, seq0_, i, j, [this](int k) { return At(k).y; })) {
           double mn, mx;
@@ -459,17 +457,17 @@ class Tsp_ColumnReducer {
           col.VMin = found ? mn : At(i).y;
           col.VMax = found ? mx : At(i).y;
         }
-        col.YMin = mapY_(col.VMin);
-        col.YMax = mapY_(col.VMax);
-        if (!sameEnd) col.YLast = Py(j - 1);
+        col.YMin = static_cast<int16_t>(mapY_(col.VMin));
+        col.YMax = static_cast<int16_t>(mapY_(col.VMax));
+        if (!sameEnd) col.YLast = static_cast<int16_t>(Py(j - 1));
       }
       if (!sameStart) {
         const TXY& first = At(i);
         col.StaysFirst = StaysBelow(first.x, c);
-        col.YFirst = mapY_(first.y);
+        col.YFirst = static_cast<int16_t>(mapY_(first.y));
       }
       col.Seq0 = s0;
-      col.Seq1 = s1;
+      col.Length = j - i;
       if (!sameEnd) {
         col.XLast = At(j - 1).x;
         col.HasNext = false;
