@@ -191,7 +191,6 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   virtual void QuickAddXY(double x, double y);
   void DrawLegendSample(QPainter& canvas, const QRect& r) override;
   TDirect DirectPrepare() override;
-  void DirectPrefetch() override;
   void DirectBuild(std::vector<TPixelSegment>& segs) override;
   void DirectFill(const std::vector<TPixelSegment>& segs, QImage& img, const QRect& clip) override;
   bool DirectChanges(uint64_t kept, std::vector<TRowSpan>& changed) override;
@@ -320,7 +319,6 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   TDrawn drawn_;  // what the last drawing that noted drew
   void StartDrawn(uint64_t serial);
   bool columnsKept_ = false;  // some entry of columns_ holds a kept column
-  bool prefetched_ = false;   // the next drawing's reads were asked for
   // By column, the time axis's origin value from which the column's points
   // may map elsewhere (its first point, or the point after it, moving one
   // column to the left); below it the column stays as it is. -inf: look at

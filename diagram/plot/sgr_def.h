@@ -225,9 +225,6 @@ class Tsp_DataSeries : public QObject {
   // thread and touch only the series' own state.
   enum TDirect { dNo, dNothing, dYes };
   virtual TDirect DirectPrepare() { return dNo; }
-  // Before the first series' DirectBuild: may ask the processor for the
-  // memory its build will read.
-  virtual void DirectPrefetch() {}
   virtual void DirectBuild(std::vector<TPixelSegment>& segs) { segs.clear(); }
   virtual void DirectFill(const std::vector<TPixelSegment>& segs, QImage& img, const QRect& clip) {
     (void)segs, (void)img, (void)clip;

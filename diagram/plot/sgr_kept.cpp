@@ -129,9 +129,6 @@ bool Tsp_XYPlot::DrawFieldKept(QPainter* p) {
   drewOnTwo_ = false;
   const int n = static_cast<int>(drawnDirect_.size());
   directSegs_.Reserve(n);
-  // After a line's pause the lines' memory is rarely cached: all of it is
-  // asked for at once rather than line by line as each is drawn.
-  for (int i = 0; i < n; ++i) drawnDirect_[static_cast<size_t>(i)]->DirectPrefetch();
   for (int i = 0; i < n; ++i)
     drawnDirect_[static_cast<size_t>(i)]->DirectBuild(directSegs_.Item(i));
   const double share = ChangedShare(kept, *img);

@@ -195,19 +195,9 @@ class Tsp_ColumnReducer {
       line_.columnKey_ = key;
       line_.columnsKept_ = false;
     }
-    if (line_.columnsKept_ && !line_.prefetched_) PrefetchMovedEnds();
-    line_.prefetched_ = false;
+    if (line_.columnsKept_) PrefetchMovedEnds();
   }
 
- public:
-  // Asks for what the next drawing will read of the kept columns, so that
-  // the plot can ask for all its lines' before the first of them is drawn.
-  void Prefetch(const Tsp_Axis& ax, const Tsp_Axis& ay) {
-    line_.prefetched_ = line_.columnsKept_ && ColumnsMatch(Key(ax, ay));
-    if (line_.prefetched_) PrefetchMovedEnds();
-  }
-
- private:
   // Where a kept column's end no longer maps where it did (the axis slid a
   // point across the column edge), the points there will be read. They lie
   // scattered over a large buffer that is rarely in the cache, so they are
@@ -536,9 +526,4 @@ class Tsp_ColumnReducer {
 void Tsp_XYLine::BuildReduced(Tsp_Axis& ax, Tsp_Axis& ay, std::vector<TPixelSegment>* out,
                               bool note) {
   Tsp_ColumnReducer(*this, ax, ay, out, note ? &drawn_ : nullptr).Run(ax, ay);
-}
-
-void Tsp_XYLine::DirectPrefetch() {
-  if (!HAxis() || !VAxis() || !Plot() || drawing_ != ldReduced) return;
-  Tsp_ColumnReducer(*this, *HAxis(), *VAxis(), nullptr, nullptr).Prefetch(*HAxis(), *VAxis());
 }
