@@ -171,7 +171,7 @@ class Tsp_ColumnReducer {
 
   // Columns of the last drawing are kept while the zoom, the temperature
   // scale and the stored points (apart from the two ends) are the same.
-  Tsp_XYLine::TColumnKey Key(const Tsp_Axis& ax, const Tsp_Axis& ay) const {
+  void CheckKeptColumns(const Tsp_Axis& ax, const Tsp_Axis& ay) {
     Tsp_XYLine::TColumnKey key;
     key.Xppu = ax.PixelsPerUnit();
     key.Xop = ax.OriginPixel();
@@ -181,15 +181,8 @@ class Tsp_ColumnReducer {
     key.Lo = lo_;
     key.Hi = hi_;
     key.Stamp = line_.EditStamp();
-    return key;
-  }
-  bool ColumnsMatch(const Tsp_XYLine::TColumnKey& key) const {
-    return key == line_.columnKey_ && line_.columns_.size() == static_cast<size_t>(hi_ - lo_ + 1);
-  }
-  void CheckKeptColumns(const Tsp_Axis& ax, const Tsp_Axis& ay) {
-    const Tsp_XYLine::TColumnKey key = Key(ax, ay);
     std::vector<TColumn>& columns = line_.columns_;
-    if (!ColumnsMatch(key)) {
+    if (!(key == line_.columnKey_) || columns.size() != static_cast<size_t>(hi_ - lo_ + 1)) {
       columns.assign(static_cast<size_t>(hi_ - lo_ + 1), TColumn());
       line_.stays_.assign(columns.size(), -kInf);
       line_.columnKey_ = key;
