@@ -3,6 +3,7 @@
 // a few mappings per column and kept from one drawing to the next.
 #include <QPoint>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -240,11 +241,16 @@ class Tsp_ColumnReducer {
   }
 
   // The origin value from which x, in column k now, maps to a column left
-  // of k (the axis slides forward: points only move left). The margin is
-  // far above the rounding of the mapping.
+  // of k (the axis slides forward: points only move left). The margin lies
+  // far above the rounding of the mapping and of this sum (a few units in
+  // the last place of x and the origin) and far below the slide of a
+  // reading, a small part of a pixel: a wider one had columns that cannot
+  // have changed looked at again.
   double StaysBelow(double x, int k) const {
-    constexpr double kMargin = 1e-3;  // of a pixel
-    return x - (k - 0.5 + kMargin - mapX_.op) / mapX_.ppu;
+    constexpr double kMarginPx = 1e-6;
+    constexpr double kBits = 16 * std::numeric_limits<double>::epsilon();
+    return x - (k - 0.5 + kMarginPx - mapX_.op) / mapX_.ppu -
+           kBits * (std::fabs(x) + std::fabs(mapX_.ov));
   }
   double& Stays(int c) { return line_.stays_[static_cast<size_t>(c - lo_)]; }
   void SetStays(int c, const TColumn& col) {

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <random>
@@ -151,6 +152,31 @@ TEST_F(KeptField, CloseLinesAtALinesPaceMatchAFullDrawing) {
     ASSERT_EQ(Differing(), 0) << "after reading " << i;
     Pause();
   }
+}
+
+// Readings eight steps of the last bit apart on a date-time, zoomed in so
+// far that a pixel spans a hundred steps: the columns kept across slides
+// must still be exactly those a full drawing finds.
+TEST_F(KeptField, DeepZoomOnDateTimesMatchesAFullDrawing) {
+  constexpr int kLines = 4;
+  const double day = 46000, bit = std::ldexp(1.0, -37);  // the last bit there
+  ASSERT_EQ(std::nextafter(day, 1e9) - day, bit);
+  const double spacing = 8 * bit, span = 7000 * spacing;
+  AddLines(kLines, spacing, day, day + span);
+  Both([&](TTwin& t) { t.Plot.BottomAxis().SetMinMax(day, day + span); });
+  Settle();
+  std::normal_distribution<double> noise(0, 0.8);
+  double x = day + span;
+  int small = 0;
+  for (int i = 0; i < 120; ++i) {
+    x += bit;
+    const int line = i % kLines;
+    Reading(line, x, 10.0 * line + noise(rng), span);
+    ASSERT_EQ(Differing(), 0) << "after reading " << i;
+    small += kept.Plot.LastRedrawnShare() < 0.5;
+    Pause();
+  }
+  EXPECT_GT(small, 60) << "the kept field was rarely used";
 }
 
 // Everything that is not a slide of the time axis or new data: a new
