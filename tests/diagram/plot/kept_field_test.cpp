@@ -306,11 +306,11 @@ TEST_F(KeptField, TheWindowShowsWhatTheImageHolds) {
     full.Plot.move(kept.Plot.width() + 20, 0);
     QApplication::processEvents();
     readings(5, "direct, beside");
-    const QImage grabbed = kept.Plot.screen()
-                               ->grabWindow(kept.Plot.winId(), 0, 0, kept.Plot.width(),
-                                            kept.Plot.height())
-                               .toImage()
-                               .convertToFormat(QImage::Format_RGB32);
+    const QImage grabbed =
+        kept.Plot.screen()
+            ->grabWindow(kept.Plot.winId(), 0, 0, kept.Plot.width(), kept.Plot.height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(grabbed.size(), kept.Plot.size());
     int diff = 0;
     for (int y = 0; y < grabbed.height(); ++y)
