@@ -19,18 +19,63 @@
 #include "common/QxDateTime.h"
 #include "common/QxFormat.h"
 
+namespace {
+
+// The date and the time to the second, formatted once a second: a line is
+// written with every reading, and the user's patterns are slow to apply.
+// Patterns showing milliseconds are formatted every time.
+const std::string& DateAndTime(double now, const TDateTimeParts& parts, const TFormatSettings& fs) {
+  struct TCache {
+    bool Valid = false;
+    TDateTimeParts Parts;
+    char DateSeparator = 0, TimeSeparator = 0;
+    std::string DateFormat, TimeFormat, Am, Pm, Text;
+  };
+  thread_local TCache cache;
+  const bool same =
+      cache.Valid && parts.Second == cache.Parts.Second && parts.Minute == cache.Parts.Minute &&
+      parts.Hour == cache.Parts.Hour && parts.Day == cache.Parts.Day &&
+      parts.Month == cache.Parts.Month && parts.Year == cache.Parts.Year &&
+      fs.DateSeparator == cache.DateSeparator && fs.TimeSeparator == cache.TimeSeparator &&
+      fs.ShortDateFormat == cache.DateFormat && fs.LongTimeFormat == cache.TimeFormat &&
+      fs.TimeAMString == cache.Am && fs.TimePMString == cache.Pm;
+  if (same) return cache.Text;
+  cache.Text = FormatDateTime(fs.ShortDateFormat, now, fs) + " " +
+               FormatDateTime(fs.LongTimeFormat, now, fs);
+  const auto showsMs = [](const std::string& f) {
+    return f.find_first_of("zZ") != std::string::npos;
+  };
+  cache.Valid = !showsMs(fs.ShortDateFormat) && !showsMs(fs.LongTimeFormat);
+  cache.Parts = parts;
+  cache.DateSeparator = fs.DateSeparator;
+  cache.TimeSeparator = fs.TimeSeparator;
+  cache.DateFormat = fs.ShortDateFormat;
+  cache.TimeFormat = fs.LongTimeFormat;
+  cache.Am = fs.TimeAMString;
+  cache.Pm = fs.TimePMString;
+  return cache.Text;
+}
+
+}  // namespace
+
 std::string FormatLogLine(double now, const std::vector<double>& temperatures) {
   const TFormatSettings& fs = FormatSettings();
   const TDateTimeParts parts = DecodeDateTime(now);
   char ms[8];
   std::snprintf(ms, sizeof ms, "%03d", parts.MSec);
-  std::string line = FormatDateTime(fs.ShortDateFormat, now, fs) + " " +
-                     FormatDateTime(fs.LongTimeFormat, now, fs) + fs.DecimalSeparator + ms + " ";
+  std::string line;
+  line.reserve(32 + 8 * temperatures.size());
+  line += DateAndTime(now, parts, fs);
+  line += fs.DecimalSeparator;
+  line += ms;
+  line += ' ';
   for (double t : temperatures) {
-    if (std::isnan(t) || t >= NoValueThreshold)
+    if (std::isnan(t) || t >= NoValueThreshold) {
       line += "  N/A  ";
-    else
-      line += " " + FormatFixedWidth(t, 7, 2, fs);
+    } else {
+      line += ' ';
+      line += FormatFixedWidth(t, 7, 2, fs);
+    }
   }
   line += "\r\n";
   return line;

@@ -234,5 +234,8 @@ class TMain : public QWidget {
   std::unique_ptr<TMainPort> port_;
   std::unique_ptr<TLogFlusher> logFlusher_;
   TLogAppender logFile_;
+  // The log file's name as the system takes it, encoded once per name.
+  QString logPathName_;
+  std::string logPath_;
   std::unique_ptr<TOEMData> ownedBus_;
 };

@@ -68,10 +68,13 @@ bool TMain::WriteLogLine() {
   // never leave part of it behind. A failed disk flush of an earlier line
   // fails this one: the disk has lost lines, and the user must know.
   const std::string line = FormatLogLine(Clock().Now());
-  const QByteArray path = FilePath(LogFileName);
+  if (logPath_.empty() || LogFileName != logPathName_) {
+    logPathName_ = LogFileName;
+    logPath_ = FilePath(LogFileName).toStdString();
+  }
   int err = 0;
-  if (!logFlusher_->TakeFailure(err) && logFile_.Append(path.toStdString(), line)) {
-    logFlusher_->Request(path.toStdString());
+  if (!logFlusher_->TakeFailure(err) && logFile_.Append(logPath_, line)) {
+    logFlusher_->Request(logPath_);
     return true;
   }
   // The flush of the line before may still be under way and fail as well:

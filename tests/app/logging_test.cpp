@@ -69,6 +69,17 @@ TEST_F(LogTest, LineFormatIsByteExactForBothLocales) {
   SetLast({2345, -120, 95000});
   const double at = EncodeDateTime(2026, 12, 8, 14, 3, 7, 123);
   EXPECT_EQ(main->FormatLogLine(at), "08.12.2026 14:03:07,123    23,45   -1,20  N/A  \r\n");
+  // Within the second and into the next, across midnight.
+  SetLast({0, 0, 0});
+  EXPECT_EQ(main->FormatLogLine(EncodeDateTime(2026, 12, 8, 14, 3, 7, 999)),
+            "08.12.2026 14:03:07,999     0,00    0,00    0,00\r\n");
+  EXPECT_EQ(main->FormatLogLine(EncodeDateTime(2026, 12, 8, 14, 3, 8, 0)),
+            "08.12.2026 14:03:08,000     0,00    0,00    0,00\r\n");
+  EXPECT_EQ(main->FormatLogLine(EncodeDateTime(2026, 12, 8, 23, 59, 59, 500)),
+            "08.12.2026 23:59:59,500     0,00    0,00    0,00\r\n");
+  EXPECT_EQ(main->FormatLogLine(EncodeDateTime(2026, 12, 9, 0, 0, 0, 1)),
+            "09.12.2026 00:00:00,001     0,00    0,00    0,00\r\n");
+  SetLast({2345, -120, 95000});
   // A 12-hour long time format keeps its am/pm before the milliseconds.
   SetFormatSettings(TFormatSettings::EnglishUSLike());
   EXPECT_EQ(main->FormatLogLine(at), "12/08/2026 02:03:07 PM.123    23.45   -1.20  N/A  \r\n");
