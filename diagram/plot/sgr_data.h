@@ -323,18 +323,7 @@ class Tsp_XYLine : public Tsp_XYDataSeries {
   // may map elsewhere (its first point, or the point after it, moving one
   // column to the left); below it the column stays as it is. -inf: look at
   // it every time; +inf: a column without points.
-  // With it, what a drawing that passes over the column goes on from, as
-  // the column was when the value was set: the pass reads only this dense
-  // array, not the column's own entry, which is rarely cached.
-  struct TStay {
-    double Below = 0;
-    int64_t Seq0 = -1;
-    double XNext = 0;
-    int32_t Length = 0;
-    int16_t YLast = 0;
-    bool HasNext = false;
-  };
-  std::vector<TStay> stays_;
+  std::vector<double> stays_;
   // The mapping's origin value at the last drawing (its origin pixel is
   // part of the column key).
   double staysOv_ = 0;

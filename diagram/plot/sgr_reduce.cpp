@@ -185,7 +185,7 @@ class Tsp_ColumnReducer {
     std::vector<TColumn>& columns = line_.columns_;
     if (!(key == line_.columnKey_) || columns.size() != static_cast<size_t>(hi_ - lo_ + 1)) {
       columns.assign(static_cast<size_t>(hi_ - lo_ + 1), TColumn());
-      line_.stays_.assign(columns.size(), Tsp_XYLine::TStay{-kInf});
+      line_.stays_.assign(columns.size(), -kInf);
       line_.columnKey_ = key;
       line_.columnsKept_ = false;
     }
@@ -201,10 +201,20 @@ class Tsp_ColumnReducer {
   // read at all (most of them, at a line's pace, a cache line each).
   void PrefetchMovedEnds() const {
     const std::vector<TColumn>& columns = line_.columns_;
-    const std::vector<Tsp_XYLine::TStay>& stays = line_.stays_;
+    const std::vector<double>& stays = line_.stays_;
     const bool sieve = stays.size() == columns.size() && mapX_.ov >= line_.staysOv_;
+    size_t passed = columns.size();  // the last column with points the sieve passes over
     for (size_t k = 0; k < columns.size(); ++k) {
-      if (sieve && mapX_.ov < stays[k].Below) continue;
+      if (sieve && mapX_.ov < stays[k]) {
+        if (stays[k] != kInf) passed = k;
+        continue;
+      }
+      // The walk passes over to here from the last such column, and reads
+      // its entry.
+      if (passed < k) {
+        __builtin_prefetch(&columns[passed]);
+        passed = columns.size();
+      }
       const TColumn& col = columns[k];
       if (col.Seq0 < 0 || !col.HasNext) continue;
       const int64_t e = col.Seq1() - seq0_;  // the first point after the column
@@ -242,17 +252,10 @@ class Tsp_ColumnReducer {
     return x - (k - 0.5 + kMarginPx - mapX_.op) / mapX_.ppu -
            kBits * (std::fabs(x) + std::fabs(mapX_.ov));
   }
-  Tsp_XYLine::TStay& Stay(int c) { return line_.stays_[static_cast<size_t>(c - lo_)]; }
-  double& Stays(int c) { return Stay(c).Below; }
+  double& Stays(int c) { return line_.stays_[static_cast<size_t>(c - lo_)]; }
   void SetStays(int c, const TColumn& col) {
-    Tsp_XYLine::TStay& s = Stay(c);
-    s.Below =
+    Stays(c) =
         col.HasNext ? std::min(col.StaysFirst, StaysBelow(col.XNext, mapX_(col.XNext))) : -kInf;
-    s.Seq0 = col.Seq0;
-    s.XNext = col.XNext;
-    s.Length = col.Length;
-    s.YLast = col.YLast;
-    s.HasNext = col.HasNext;
   }
   // Columns after `last` and before c hold no points.
   void MarkEmpty(int last, int c) {
@@ -271,10 +274,8 @@ class Tsp_ColumnReducer {
       if (t != kInf) full = k;
     }
     if (full < 0) return false;
-    // The entry changes only where its threshold is set anew, so the copy
-    // kept with the threshold is the entry.
-    const Tsp_XYLine::TStay& col = Stay(full);
-    const int64_t j = col.Seq0 + col.Length - seq0_;
+    const TColumn& col = Column(full);
+    const int64_t j = col.Seq1() - seq0_;
     if (col.Seq0 < seq0_ || j <= i || j >= n_) return false;  // not expected
     prev_ = QPoint(full, col.YLast);
     havePrev_ = true;
