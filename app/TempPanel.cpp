@@ -20,7 +20,7 @@ TTempPanel::TTempPanel(QWidget* owner, uint32_t captionColor, const QString& cap
 
   value_ = new TValueLabel(this);
   ValueLabel = value_;
-  value_->Underlay = [this] { return Box(); };
+  value_->Underlay = [this] { return Box(true); };
   ValueLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   QPalette lp = ValueLabel->palette();
   lp.setColor(QPalette::WindowText, Qt::red);
@@ -103,13 +103,38 @@ void TTempPanel::resizeEvent(QResizeEvent* e) {
   FitValueFont();
 }
 
-const QImage* TTempPanel::Box() {
+bool TTempPanel::event(QEvent* e) {
+  // A change of palette, font, style, screen, focus, hover, activation,
+  // enabled state or size arrives as an event; a paint changes nothing.
+  if (e->type() != QEvent::Paint) boxHeld_ = false;
+  return QGroupBox::event(e);
+}
+
+// The look's parts that plain setters change without an event, and the
+// window's states a style option takes from the window.
+int TTempPanel::LookFlags() const {
+  const QWidget* w = window();
+  return (isEnabled() ? 1 : 0) | (hasFocus() ? 2 : 0) | (underMouse() ? 4 : 0) |
+         (w->isActiveWindow() ? 8 : 0) | (w->testAttribute(Qt::WA_KeyboardFocusChange) ? 16 : 0) |
+         (isCheckable() ? 32 : 0) | (isChecked() ? 64 : 0) | (isFlat() ? 128 : 0) |
+         (static_cast<int>(alignment()) << 8);
+}
+
+// A changed pixel ratio needs no check here: the value is drawn into the
+// window's buffer only at one pixel per unit, and the box is checked in full
+// for every paint.
+bool TTempPanel::BoxLookHeld() const {
+  return boxHeld_ && !boxCache_.isNull() && size() == boxKey_.Size && title() == boxKey_.Text &&
+         LookFlags() == boxFlags_;
+}
+
+const QImage* TTempPanel::Box(bool quick) {
   if (!testAttribute(Qt::WA_OpaquePaintEvent)) return nullptr;
+  if (quick && BoxLookHeld()) return &boxCache_;
   QStyleOptionGroupBox opt;
   initStyleOption(&opt);
   const qreal dpr = devicePixelRatioF();
-  // What the box's look depends on, compared without formatting anything:
-  // this runs with every new value.
+  // What the box's look depends on, compared without formatting anything.
   const TBoxKey key{size(), dpr,    static_cast<int>(opt.state), opt.text, palette().cacheKey(),
                     font(), style()};
   if (boxCache_.isNull() || key != boxKey_) {
@@ -124,11 +149,13 @@ const QImage* TTempPanel::Box() {
     boxCache_ = img;
     boxKey_ = key;
   }
+  boxHeld_ = true;
+  boxFlags_ = LookFlags();
   return &boxCache_;
 }
 
 void TTempPanel::paintEvent(QPaintEvent* e) {
-  const QImage* box = Box();
+  const QImage* box = Box(false);
   if (!box) {
     QGroupBox::paintEvent(e);
     return;

@@ -36,6 +36,7 @@ class TTempPanel : public QGroupBox {
   void resizeEvent(QResizeEvent* e) override;
   void paintEvent(QPaintEvent* e) override;
   void changeEvent(QEvent* e) override;
+  bool event(QEvent* e) override;
 
  private:
   void PlaceValueLabel();
@@ -43,7 +44,11 @@ class TTempPanel : public QGroupBox {
   void FitValueFont();
   // The styled box as the panel paints it; null where the panel paints
   // otherwise (a patterned background).
-  const QImage* Box();
+  // quick: with every new value, where a look unchanged since the last
+  // full check is taken as it is (see BoxLookHeld).
+  const QImage* Box(bool quick);
+  bool BoxLookHeld() const;
+  int LookFlags() const;
   TValueLabel* value_;
   qreal valuePoints_ = 18;
   // The styled box with its background, drawn once per look: every new value
@@ -63,5 +68,9 @@ class TTempPanel : public QGroupBox {
   };
   QImage boxCache_;
   TBoxKey boxKey_;
+  // No event has reached the panel since boxKey_ was taken, and the look's
+  // flags then.
+  bool boxHeld_ = false;
+  int boxFlags_ = 0;
   bool stale_ = false;
 };

@@ -168,6 +168,21 @@ TEST(ValueLabel, AReadingGoesStraightToTheWindowAsItsPaintWouldDrawIt) {
     }
   }
 
+  // A new look of the box, with the next reading before any paint: drawn
+  // over the new box.
+  int direct = 0;
+  for (const QColor& c : {QColor(0xF0, 0xE0, 0xC0), QColor(0xC0, 0xE0, 0xF0)}) {
+    QPalette pal = w.Panel->palette();
+    pal.setColor(QPalette::Window, c);
+    w.Panel->setPalette(pal);
+    w.Value->ShowText(QString::fromUtf8("12,34\u00B0C"));
+    if (!w.Value->LastShowDirect()) continue;
+    ++direct;
+    const QImage shown = w.Shown();
+    EXPECT_EQ(shown, w.Painted());
+  }
+  EXPECT_GT(direct, 0);
+
   // Not a reading: the label paints it.
   w.Count.Paints = 0;
   w.Value->ShowText("n/a");
