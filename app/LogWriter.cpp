@@ -28,18 +28,14 @@ const std::string& DateAndTime(double now, const TDateTimeParts& parts, const TF
   struct TCache {
     bool Valid = false;
     TDateTimeParts Parts;
-    char DateSeparator = 0, TimeSeparator = 0;
-    std::string DateFormat, TimeFormat, Am, Pm, Text;
+    TFormatSettings Settings;
+    std::string Text;
   };
   thread_local TCache cache;
-  const bool same =
-      cache.Valid && parts.Second == cache.Parts.Second && parts.Minute == cache.Parts.Minute &&
-      parts.Hour == cache.Parts.Hour && parts.Day == cache.Parts.Day &&
-      parts.Month == cache.Parts.Month && parts.Year == cache.Parts.Year &&
-      fs.DateSeparator == cache.DateSeparator && fs.TimeSeparator == cache.TimeSeparator &&
-      fs.ShortDateFormat == cache.DateFormat && fs.LongTimeFormat == cache.TimeFormat &&
-      fs.TimeAMString == cache.Am && fs.TimePMString == cache.Pm;
-  if (same) return cache.Text;
+  const TDateTimeParts& c = cache.Parts;
+  if (cache.Valid && parts.Second == c.Second && parts.Minute == c.Minute && parts.Hour == c.Hour &&
+      parts.Day == c.Day && parts.Month == c.Month && parts.Year == c.Year && fs == cache.Settings)
+    return cache.Text;
   cache.Text = FormatDateTime(fs.ShortDateFormat, now, fs) + " " +
                FormatDateTime(fs.LongTimeFormat, now, fs);
   const auto showsMs = [](const std::string& f) {
@@ -47,12 +43,7 @@ const std::string& DateAndTime(double now, const TDateTimeParts& parts, const TF
   };
   cache.Valid = !showsMs(fs.ShortDateFormat) && !showsMs(fs.LongTimeFormat);
   cache.Parts = parts;
-  cache.DateSeparator = fs.DateSeparator;
-  cache.TimeSeparator = fs.TimeSeparator;
-  cache.DateFormat = fs.ShortDateFormat;
-  cache.TimeFormat = fs.LongTimeFormat;
-  cache.Am = fs.TimeAMString;
-  cache.Pm = fs.TimePMString;
+  cache.Settings = fs;
   return cache.Text;
 }
 

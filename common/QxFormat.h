@@ -21,6 +21,13 @@ struct TFormatSettings {
   // The long time format without its seconds.
   std::string ShortTimeFormat() const;
 
+  bool operator==(const TFormatSettings& o) const {
+    return DecimalSeparator == o.DecimalSeparator && DateSeparator == o.DateSeparator &&
+           TimeSeparator == o.TimeSeparator && ShortDateFormat == o.ShortDateFormat &&
+           LongTimeFormat == o.LongTimeFormat && TimeAMString == o.TimeAMString &&
+           TimePMString == o.TimePMString;
+  }
+
   // From the process locale (LC_TIME D_FMT/T_FMT, LC_NUMERIC RADIXCHAR).
   static TFormatSettings FromLocale();
   // Fixed settings for tests: a German-like and a US-like user.
